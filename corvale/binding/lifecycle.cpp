@@ -1,0 +1,95 @@
+#include "corvale/binding/lifecycle.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "corvale/binding/loader.h"
+#include "corvale/bridge/wrappers.h"
+#include "corvale/common/diag.h"
+#include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
+
+namespace {
+
+// The initialisation arguments NSS's softoken reads: the six standard fields,
+// the parameter string travelling in pReserved, and one more pointer.
+struct SoftokenInitArgs {
+    CK_CREATEMUTEX CreateMutex;
+    CK_DESTROYMUTEX DestroyMutex;
+    CK_LOCKMUTEX LockMutex;
+    CK_UNLOCKMUTEX UnlockMutex;
+    CK_FLAGS flags;
+    char* pReserved;
+    void* pReserved2;
+};
+
+bool initialised(PK11_TOKEN_TYPE type, CK_RV rv) {
+    // A kulm module may already have been initialised by another binding.
+    return rv == CKR_OK || (type == PK11_TOKEN_KULM && rv == CKR_CRYPTOKI_ALREADY_INITIALIZED);
+}
+
+} // namespace
+
+CK_RV notifyCallback(CK_SESSION_HANDLE, CK_NOTIFICATION, void*) { return CKR_OK; }
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doInitialize__Ljava_lang_String_2(
+    JNIEnv* env, jobject self, jstring moduleName) {
+    corvale::JNIString name(env, moduleName);
+    // Two copies: the loader may cut its own; the parameter string needs the full name.
+    corvale::SecretText full = name.toCString();
+    std::unique_ptr<char[]> parameterName;
+    int length = 0;
+    if (full) {
+        size_t n = std::strlen(full.get());
+        parameterName.reset(new char[n + 2]());
+        if (std::strncmp(full.get(), "softoken", 8) == 0) std::memcpy(parameterName.get(), full.get(), n + 1);
+        length = name.length();
+    }
+    corvale::SecretText loadName = full ? name.toCString() : corvale::SecretText();
+
+    PK11_TOKEN_TYPE type = PK11_TOKEN_GENERIC;
+    std::unique_ptr<CK_FUNCTION_LIST> table(loadPKCS11Library(env, self, loadName.get(), length, &type));
+    if (!table) corvale::dieWith(CORVALE_MSG("could not load library\n"));
+
+    CK_RV rv;
+    if (type == PK11_TOKEN_SOFTOKEN) {
+        char parameters[100];
+        std::snprintf(parameters, sizeof parameters,
+                      "configdir=.%s certPrefix= keyPrefix= secmod=secmod.db", parameterName.get());
+        SoftokenInitArgs args{};
+        args.pReserved = parameters;
+        rv = table->C_Initialize(&args);
+    } else {
+        rv = table->C_Initialize(nullptr);
+    }
+    if (!initialised(type, rv)) return 0;  // the module stays loaded; the table goes
+
+    // A rebound kulm object drops the table it held before.
+    std::unique_ptr<CK_FUNCTION_LIST> previous(getFunctionList(env, self));
+    setFunctionsPtr(env, self, table.release());
+    setTokenType(env, self, type);
+    return 1;
+}
+
+JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doInitialize__(JNIEnv*, jobject) {
+    return 0;
+}
+
+JNIEXPORT void JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_finalize(JNIEnv* env, jobject self) {
+    if (!self) return;
+    // Only a bound object has a module to finalise; a refused one may still
+    // hold the library open. Clearing the fields makes a second call a no-op.
+    CK_FUNCTION_LIST* functions = getFunctionList(env, self);
+    void* library = getLibraryHandlePtr(env, self);
+    if (functions) functions->C_Finalize(nullptr);
+    if (library) dlclose(library);
+    delete functions;
+    setFunctionsPtr(env, self, nullptr);
+    setLibraryHandlePtr(env, self, nullptr);
+}
+
+} // extern "C"

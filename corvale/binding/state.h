@@ -1,0 +1,23 @@
+// The binding lives in three fields of the Java NativeCryptokiFunctions
+// object; the library keeps nothing of its own but the lookup caches.
+#pragma once
+
+#include "corvale/common/cryptoki.h"
+
+enum PK11_TOKEN_TYPE {
+    PK11_TOKEN_GENERIC = 0,
+    PK11_TOKEN_KULM = 1,
+    PK11_TOKEN_SOFTOKEN = 2,
+};
+
+jclass getNativeCryptokiFunctionsClass(JNIEnv* env);
+jfieldID getTokenTypeFieldID(JNIEnv* env);
+jfieldID getFunctionsPtrFieldID(JNIEnv* env);
+jfieldID getLibraryHandlePtrFieldID(JNIEnv* env);
+
+PK11_TOKEN_TYPE getTokenType(JNIEnv* env, jobject obj);
+void setTokenType(JNIEnv* env, jobject obj, PK11_TOKEN_TYPE type);
+CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj);
+void setFunctionsPtr(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions);
+void* getLibraryHandlePtr(JNIEnv* env, jobject obj);
+void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle);

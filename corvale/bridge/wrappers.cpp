@@ -1,0 +1,169 @@
+#include "corvale/bridge/wrappers.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "corvale/common/diag.h"
+
+namespace corvale {
+
+SecretText::~SecretText() {
+    if (bytes_) explicit_bzero(bytes_.get(), size_);
+}
+
+namespace {
+
+jclass stringClass;
+jmethodID stringLength;
+jclass dateHelperClass;
+jmethodID toDateMethod;
+
+constexpr jchar kReplacement = 0xFFFD;
+
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+} // namespace
+
+size_t decodeUtf8(const unsigned char* in, size_t n, jchar* out) {
+    size_t i = 0, o = 0;
+    while (i < n && in[i] != 0) {
+        unsigned char b = in[i];
+        if (b < 0x80) {
+            out[o++] = b;
+            ++i;
+            continue;
+        }
+        // Sequence length and the allowed range of the second byte, which
+        // rules out overlong forms, surrogates and values above U+10FFFF.
+        size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;
+        uint32_t cp;
+        if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; }
+        else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3; cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4; cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            out[o++] = kReplacement;
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k < len; ++k) {
+            if (i + k >= n) break;
+            unsigned char c = in[i + k];
+            if (k == 1 ? (c < lo || c > hi) : !isContinuation(c)) break;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (k < len) {
+            // The maximal valid prefix becomes one replacement character.
+            out[o++] = kReplacement;
+            i += k;
+            continue;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out[o++] = static_cast<jchar>(0xD800 + (cp >> 10));
+            out[o++] = static_cast<jchar>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[o++] = static_cast<jchar>(cp);
+        }
+    }
+    return o;
+}
+
+JNIString::JNIString(JNIEnv* e, const unsigned char* field, int width) : env(e) {
+    // Fields are at most 64 bytes; no byte yields more than one UTF-16 unit
+    // (a 4-byte sequence yields two).
+    jchar units[64];
+    size_t n = width < 0 ? 0 : static_cast<size_t>(width);
+    if (n > sizeof units / sizeof units[0]) n = sizeof units / sizeof units[0];
+    str = e->NewString(units, static_cast<jsize>(decodeUtf8(field, n, units)));
+}
+
+jclass JNIString::getClass(JNIEnv* env) {
+    if (stringClass) return stringClass;
+    jclass local = env->FindClass("java/lang/String");
+    if (!local) {
+        writeMessage(CORVALE_MSG("could not find class java.lang.String\n"));
+        return nullptr;
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    if (!global) writeMessage(CORVALE_MSG("could not create global ref\n"));
+    stringClass = global;
+    return global;
+}
+
+namespace {
+
+jmethodID lengthMethod(JNIEnv* env) {
+    if (stringLength) return stringLength;
+    jclass cls = JNIString::getClass(env);
+    if (!cls) return nullptr;
+    stringLength = env->GetMethodID(cls, "length", "()I");
+    if (!stringLength) writeMessage(CORVALE_MSG("could not retrieve String.length() method ID\n"));
+    return stringLength;
+}
+
+} // namespace
+
+int JNIString::length() const {
+    if (!env || !str) return 0;
+    jmethodID mid = lengthMethod(env);
+    return mid ? env->CallIntMethod(str, mid) : 0;
+}
+
+SecretText JNIString::toCString() const {
+    if (!env || !str) return {};
+    const char* chars = env->GetStringUTFChars(str, nullptr);
+    if (!chars) return {};
+    // The modified UTF-8 form has at least one byte per UTF-16 unit, so n
+    // bytes are always there; without String.length() the text is empty.
+    jmethodID mid = lengthMethod(env);
+    size_t n = mid ? static_cast<size_t>(env->CallIntMethod(str, mid)) : 0;
+    std::unique_ptr<char[]> copy(new char[n + 1]);
+    std::memcpy(copy.get(), chars, n);
+    copy[n] = 0;
+    env->ReleaseStringUTFChars(str, chars);
+    return SecretText(std::move(copy), n + 1);
+}
+
+jclass Date::getDateHelperClass(JNIEnv* env) {
+    if (dateHelperClass) return dateHelperClass;
+    jclass local = env->FindClass("quorvel/pkcs/pkcs11/jni/DateHelper");
+    if (!local) {
+        writeMessage(CORVALE_MSG("Could not load DateHelper class\n"));
+        return nullptr;
+    }
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    if (!global) writeMessage(CORVALE_MSG("error creating global ref for class DateHelper\n"));
+    dateHelperClass = global;
+    return global;
+}
+
+Date::Date(JNIEnv* e, JNIString text, int kind) : env(e) {
+    jclass cls = getDateHelperClass(e);
+    if (!cls) return;
+    if (!toDateMethod)
+        toDateMethod = e->GetStaticMethodID(cls, "toDate", "(Ljava/lang/String;I)Ljava/util/Date;");
+    if (!toDateMethod) {
+        writeMessage(CORVALE_MSG("Error retrieving method id for method DateHelper.toDate(JNIString,int)\n"));
+        return;
+    }
+    obj = e->CallStaticObjectMethod(cls, toDateMethod, text.str, static_cast<jint>(kind));
+    if (jthrowable pending = e->ExceptionOccurred()) {
+        writeMessage(CORVALE_MSG("Exception ocurred\n"));
+        e->ExceptionDescribe();
+        e->DeleteLocalRef(pending);
+        obj = nullptr;
+    }
+}
+
+} // namespace corvale

@@ -1,0 +1,15 @@
+// Cryptoki types from Debian's maintained header, plus the width rules for
+// moving CK_ULONG values across the Java boundary.
+#pragma once
+
+#include <jni.h>
+#include <p11-kit/pkcs11.h>
+
+namespace corvale {
+
+// Java long -> CK_ULONG: the low bits that fit (32 on i386, all 64 on x86-64).
+inline CK_ULONG toUlong(jlong v) { return static_cast<CK_ULONG>(v); }
+// CK_ULONG -> Java long: zero-extended, so 32-bit vendor codes stay positive.
+inline jlong toJlong(CK_ULONG v) { return static_cast<jlong>(v); }
+
+} // namespace corvale

@@ -1,0 +1,33 @@
+package quorvel.pkcs.pkcs11;
+
+/**
+ * The output of a signature.
+ *
+ * <p>The array is copied in and out, so the record cannot be changed.
+ */
+public final class SignResult {
+
+    private final byte[] data;
+    private final ReturnValue result;
+
+    public SignResult(byte[] data, ReturnValue result) {
+        this.data = data == null ? null : data.clone();
+        this.result = result;
+    }
+
+    /** The signature, or null when the call failed or gave no bytes. */
+    public byte[] getData() {
+        return data == null ? null : data.clone();
+    }
+
+    /** The module's return code. */
+    public ReturnValue getResult() {
+        return result;
+    }
+
+    @Override
+    public String toString() {
+        return "SignResult[data=" + (data == null ? "null" : "byte[" + data.length + "]")
+                + ", result=" + result + "]";
+    }
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds deskrun.dll for 32-bit Windows (the deliverable) and 64-bit Windows
+# with the mingw-w64 cross-compilers:
+#   build/windows-x86/deskrun.dll   PE32 i386, exports pinned by deskrun/deskrun-x86.def
+#   build/windows-x64/deskrun.dll   PE32+ x86-64, plain JNI names
+# The natives compile against the header javac generates from Deskrun.java,
+# so a mismatch in names or JNI types fails the build. Run from anywhere;
+# safe to run again.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+jdk=/usr/lib/jvm/java-17-openjdk-amd64
+gen=build/deskrun
+for tool in "$jdk/bin/javac" i686-w64-mingw32-g++ x86_64-w64-mingw32-g++; do
+    command -v "$tool" >/dev/null || { echo "build-deskrun: $tool missing; run: bash scripts/setup.sh --windows" >&2; exit 1; }
+done
+
+rm -rf "$gen/classes" "$gen/include"
+mkdir -p "$gen" build/windows-x86 build/windows-x64
+"$jdk/bin/javac" -Xlint:all -Werror -h "$gen/include" -d "$gen/classes" java/quorvel/deskrun/Deskrun.java
+
+# Only the JDK's platform-neutral jni.h: jni_md.h comes from include-win32.
+cxxflags=(-std=c++17 -O2 -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+          -Ideskrun/include-win32 -I"$jdk/include" -I"$gen/include")
+ldflags=(-shared -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp)
+libs=(-luser32 -lshell32)
+
+# x86: no dllexport, so the .def file alone decides the export table.
+i686-w64-mingw32-g++ "${cxxflags[@]}" -DJNIEXPORT= "${ldflags[@]}" \
+    -o build/windows-x86/deskrun.dll deskrun/deskrun.cpp deskrun/deskrun-x86.def "${libs[@]}"
+x86_64-w64-mingw32-g++ "${cxxflags[@]}" "${ldflags[@]}" \
+    -o build/windows-x64/deskrun.dll deskrun/deskrun.cpp "${libs[@]}"
+
+echo "build-deskrun: built build/windows-x86/deskrun.dll and build/windows-x64/deskrun.dll"

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 x86-64
+# machine (run as root). Safe to run again: it only adds what is missing.
+#   scripts/setup.sh            packages for the Linux builds and tests
+#   scripts/setup.sh --windows  also the mingw cross-compilers, wine64, xvfb
+set -euo pipefail
+
+want_windows=0
+[ "${1:-}" = "--windows" ] && want_windows=1
+
+pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
+      openjdk-17-jdk-headless:i386 libstdc++6:i386 libc6-dev-i386
+      qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
+      libp11-kit-dev junit5 binutils file libssl3:i386)
+[ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth)
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt_updated=0
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+    st=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [ "$st" = "install ok installed" ] || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ] || [ "${apt_updated:-1}" = 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    [ "${#missing[@]}" -gt 0 ] && apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# i386 executables run through qemu-user on these machines; register the
+# handler only when the kernel cannot run a 32-bit program by itself.
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+printf 'int main(void){return 0;}\n' > "$probe_dir/p.c"
+gcc -m32 -o "$probe_dir/p" "$probe_dir/p.c"
+if ! "$probe_dir/p" 2>/dev/null; then
+    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+        echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > /proc/sys/fs/binfmt_misc/register
+    else
+        echo 1 > /proc/sys/fs/binfmt_misc/qemu-i386
+    fi
+    "$probe_dir/p"
+fi
+echo "setup: done"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: both Linux widths (mock module,
+# SoftHSM2, NSS softoken, export checks, sanitizers) and deskrun.dll under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh --windows
+status=0
+for w in x64 x86; do
+    echo "=== linux-$w ==="
+    (cd "build/linux-$w" && ctest --output-on-failure --timeout 1500) || status=1
+done
+if [ "${CORVALE_SKIP_SANITIZERS:-0}" != 1 ]; then
+    echo "=== linux-x64 with AddressSanitizer and UndefinedBehaviorSanitizer ==="
+    cmake -S . -B build/linux-x64-asan -DCORVALE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+    cmake --build build/linux-x64-asan -j "$(nproc)"
+    (cd build/linux-x64-asan && ctest --output-on-failure --timeout 1500) || status=1
+fi
+if [ -x scripts/test-deskrun.sh ]; then
+    echo "=== deskrun.dll ==="
+    bash scripts/test-deskrun.sh || status=1
+fi
+exit $status

@@ -1,0 +1,64 @@
+// Started by the deskrun tests through the shell: reports how it was started
+// (show command, working directory, own file name, arguments) into the file
+// named by DESKRUN_CHILD_OUT, as UTF-8 "key=value" lines. The file appears
+// complete or not at all.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+namespace {
+
+std::string utf8(const wchar_t* text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return std::string();
+    }
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+    out.resize(static_cast<size_t>(size - 1));
+    return out;
+}
+
+}  // namespace
+
+int main() {
+    wchar_t outPath[MAX_PATH];
+    if (GetEnvironmentVariableW(L"DESKRUN_CHILD_OUT", outPath, MAX_PATH) == 0) {
+        return 2;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+
+    wchar_t cwd[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    wchar_t module[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+
+    std::string report;
+    report += "flags=" + std::to_string(startup.dwFlags) + "\n";
+    report += "show=" + std::to_string(startup.wShowWindow) + "\n";
+    report += "cwd=" + utf8(cwd) + "\n";
+    report += "module=" + utf8(module) + "\n";
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    report += "args=" + std::to_string(argc > 0 ? argc - 1 : 0) + "\n";
+    for (int i = 1; i < argc; ++i) {
+        report += "arg=" + utf8(argv[i]) + "\n";
+    }
+    LocalFree(argv);
+
+    std::wstring tmpPath = std::wstring(outPath) + L".tmp";
+    HANDLE file = CreateFileW(tmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 3;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!ok || !MoveFileExW(tmpPath.c_str(), outPath, MOVEFILE_REPLACE_EXISTING)) {
+        return 4;
+    }
+    return 0;
+}

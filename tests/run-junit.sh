@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs one Java test suite (mock or real) of one build width inside a real
+# JVM with -Xcheck:jni; any JNI warning fails the run.
+set -euo pipefail
+suite=$1
+: "${CORVALE_BUILD:?}" "${CORVALE_SOURCE:?}" "${CORVALE_JAVA:?}"
+m32=${CORVALE_M32:-0}
+lib=$CORVALE_BUILD/libcorvale.so.0
+testlib=$CORVALE_BUILD/tests/lib
+
+# Token stores live on tmpfs: the i386 SoftHSM lists its directory through
+# qemu, which fails on ext4 (EOVERFLOW from readdir).
+work=$(mktemp -d /dev/shm/corvale-$suite.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/libs" "$work/tokens" "$work/run/.softoken"
+
+if [ "$m32" = 1 ]; then
+    multiarch=i386-linux-gnu
+    softhsm=$("$CORVALE_SOURCE/scripts/softhsm-i386.sh" "$CORVALE_BUILD")
+    jvmflags="-Xint -XX:+UseSerialGC"
+else
+    multiarch=x86_64-linux-gnu
+    softhsm=/usr/lib/softhsm/libsofthsm2.so
+    jvmflags=""
+fi
+case $suite in
+    mock)
+        ln -s "$testlib/libmock.so" "$work/libs/libsoftoken.so"
+        ln -s "$testlib/libmock.so" "$work/libs/libkulm.so" ;;
+    real)
+        ln -s "/usr/lib/$multiarch/libsoftokn3.so" "$work/libs/libsoftoken.so"
+        ln -s "$softhsm" "$work/libs/libkulm.so"
+        ln -s "$softhsm" "$work/libs/libsofthsm2.so" ;;
+esac
+cat > "$work/softhsm2.conf" <<CONF
+directories.tokendir = $work/tokens
+objectstore.backend = file
+log.level = ERROR
+CONF
+
+if [ "${CORVALE_SANITIZE:-0}" = 1 ]; then
+    # The JVM itself is not instrumented: preload the runtime, leave SEGV
+    # handling to the JVM, and skip leak checking at its exit.
+    export LD_PRELOAD=$(g++ -print-file-name=libasan.so)
+    export ASAN_OPTIONS=handle_segv=0:detect_leaks=0:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+export LD_LIBRARY_PATH=$work/libs:$testlib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+export SOFTHSM2_CONF=$work/softhsm2.conf
+props=(-Dcorvale.library="$lib" -Dcorvale.java="$CORVALE_JAVA" -Dcorvale.jvmflags="$jvmflags"
+       -Dcorvale.build="$CORVALE_BUILD" -Dcorvale.classpath="$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes"
+       -Dcorvale.work="$work" -Dcorvale.m32="$m32" -Dcorvale.softhsm="$softhsm")
+
+cd "$work/run"
+out=$work/junit.out
+set +e
+# shellcheck disable=SC2086
+"$CORVALE_JAVA" -Xcheck:jni $jvmflags "${props[@]}" \
+    -jar /usr/share/java/junit-platform-console-standalone.jar \
+    --disable-banner --details=tree --disable-ansi-colors \
+    -cp "$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes" \
+    --select-package "corvaletest.$suite" > "$out" 2>&1
+rc=$?
+set -e
+cat "$out"
+if grep -nE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method|ERROR: AddressSanitizer|runtime error:' "$out"; then
+    echo "run-junit: JNI warnings or sanitizer reports in the $suite suite" >&2
+    exit 1
+fi
+exit $rc
