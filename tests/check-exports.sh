@@ -2,7 +2,7 @@
 # Pins the library's dynamic interface: SONAME, the exact export list, and
 # needed libraries limited to the C and C++ runtimes, libm and libgcc_s.
 set -euo pipefail
-lib=$1 expected=$2 sanitized=${3:-0}
+lib=$1 expected_dir=$2 sanitized=${3:-0}
 build=$(dirname "$lib")
 fail=0
 
@@ -18,9 +18,9 @@ while read -r needed; do
 done < <(objdump -p "$lib" | awk '$1 == "NEEDED" {print $2}')
 
 actual=$(nm -D --defined-only "$lib" | awk '$2 != "A" {sub(/@.*/, "", $3); print $3}' | sort -u)
-want=$(grep -v '^#' "$expected" | sed '/^$/d' | sort -u)
+want=$(cat "$expected_dir"/*.txt | grep -v '^#' | sed '/^$/d' | sort -u)
 if ! diff <(echo "$want") <(echo "$actual") > /tmp/exports.diff.$$; then
-    echo "export list differs from $expected (< expected, > actual):"; cat /tmp/exports.diff.$$; fail=1
+    echo "export list differs from $expected_dir/*.txt (< expected, > actual):"; cat /tmp/exports.diff.$$; fail=1
 fi
 rm -f /tmp/exports.diff.$$
 
