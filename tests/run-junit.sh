@@ -57,7 +57,7 @@ set +e
 # shellcheck disable=SC2086
 "$CORVALE_JAVA" -Xcheck:jni $jvmflags "${props[@]}" \
     -jar /usr/share/java/junit-platform-console-standalone.jar \
-    --disable-banner --details=tree --disable-ansi-colors \
+    --disable-banner --details=tree --disable-ansi-colors --fail-if-no-tests \
     -cp "$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes" \
     --select-package "corvaletest.$suite" > "$out" 2>&1
 rc=$?

@@ -92,6 +92,8 @@ void addUnsupported(JNIEnv* env, jobject obj, const char* functionName) {
     if (!method) dieWith(CORVALE_MSG("Could not find setUnsupported method\n"));
     jstring name = env->NewStringUTF(functionName);
     env->CallVoidMethod(obj, method, name);
+    // Whatever setUnsupported threw is left for doInitialize's caller.
+    env->ExceptionCheck();
     env->DeleteLocalRef(name);
     env->DeleteLocalRef(cls);
 }

@@ -32,23 +32,31 @@ jobject construct(JNIEnv* env, JavaMethod& ctor, std::initializer_list<jvalue> a
     jmethodID id = lookupMethod(env, ctor);
     if (!id) return nullptr;
     jobject obj = env->NewObjectA(cls, id, args.begin());
-    if (!obj) writeMessage(ctor.owner->constructionFailed);
+    if (!obj || env->ExceptionCheck()) writeMessage(ctor.owner->constructionFailed);
     return obj;
 }
 
+// A getter that throws yields zero; its exception stays pending for the
+// caller of the native.
 jlong callLong(JNIEnv* env, jobject obj, JavaMethod& m) {
     jmethodID id = lookupMethod(env, m);
-    return id ? env->CallLongMethod(obj, id) : 0;
+    if (!id) return 0;
+    jlong v = env->CallLongMethod(obj, id);
+    return env->ExceptionCheck() ? 0 : v;
 }
 
 jint callInt(JNIEnv* env, jobject obj, JavaMethod& m) {
     jmethodID id = lookupMethod(env, m);
-    return id ? env->CallIntMethod(obj, id) : 0;
+    if (!id) return 0;
+    jint v = env->CallIntMethod(obj, id);
+    return env->ExceptionCheck() ? 0 : v;
 }
 
 jobject callObject(JNIEnv* env, jobject obj, JavaMethod& m) {
     jmethodID id = lookupMethod(env, m);
-    return id ? env->CallObjectMethod(obj, id) : nullptr;
+    if (!id) return nullptr;
+    jobject v = env->CallObjectMethod(obj, id);
+    return env->ExceptionCheck() ? nullptr : v;
 }
 
 } // namespace corvale

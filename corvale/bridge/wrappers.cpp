@@ -116,7 +116,9 @@ jmethodID lengthMethod(JNIEnv* env) {
 int JNIString::length() const {
     if (!env || !str) return 0;
     jmethodID mid = lengthMethod(env);
-    return mid ? env->CallIntMethod(str, mid) : 0;
+    if (!mid) return 0;
+    int n = env->CallIntMethod(str, mid);
+    return env->ExceptionCheck() ? 0 : n;
 }
 
 SecretText JNIString::toCString() const {
@@ -125,8 +127,8 @@ SecretText JNIString::toCString() const {
     if (!chars) return {};
     // The modified UTF-8 form has at least one byte per UTF-16 unit, so n
     // bytes are always there; without String.length() the text is empty.
-    jmethodID mid = lengthMethod(env);
-    size_t n = mid ? static_cast<size_t>(env->CallIntMethod(str, mid)) : 0;
+    int length = JNIString(env, str).length();
+    size_t n = length > 0 ? static_cast<size_t>(length) : 0;
     std::unique_ptr<char[]> copy(new char[n + 1]);
     std::memcpy(copy.get(), chars, n);
     copy[n] = 0;
