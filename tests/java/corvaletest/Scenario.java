@@ -5,6 +5,7 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 /**
  * A child-JVM script over one binding object. Steps:
  *   init NAME | init-null | finalize | loud
+ *   use VARIANT | null-entry FUNCTION | rv FUNCTION CODE | list-null   (mock module scripting)
  * "loud" switches to an object whose setUnsupported reports on stderr, so the
  * order of that call and the library's own message can be seen.
  */
@@ -35,6 +36,20 @@ public final class Scenario {
                 case "finalize":
                     p11.finalize();
                     report("finalize", p11, 0);
+                    break;
+                case "use":
+                    Mock.use(args[++i]);
+                    Mock.reset();
+                    break;
+                case "null-entry":
+                    Mock.setNullEntry(args[++i]);
+                    break;
+                case "rv":
+                    Mock.setRvAlways(args[i + 1], Long.decode(args[i + 2]));
+                    i += 2;
+                    break;
+                case "list-null":
+                    Mock.setFunctionListNull();
                     break;
                 default:
                     throw new IllegalArgumentException(args[i]);

@@ -1,0 +1,188 @@
+package corvaletest.mock;
+
+import static org.junit.jupiter.api.Assertions.*;
+
+import corvaletest.Child;
+import corvaletest.Mock;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Set;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
+
+/** Module kinds, the function table, initialisation arguments and the exit paths, on the mock module. */
+class LifecycleTest {
+
+    private static final String NO_ARGS = "C_Initialize(initArgs=null)";
+
+    @BeforeEach
+    void reset() {
+        Mock.resetAll();
+        Mock.use("mock");
+    }
+
+    private static NativeCryptokiFunctions bind(String name, int expected) {
+        NativeCryptokiFunctions p11 = new NativeCryptokiFunctions();
+        assertEquals(expected, p11.doInitialize(name), name);
+        return p11;
+    }
+
+    private static String softokenArgs(String parameters) {
+        return "C_Initialize(initArgs={createMutex=0,destroyMutex=0,lockMutex=0,unlockMutex=0,flags=0,"
+                + "reserved=\"" + parameters + "\",reserved2=0})";
+    }
+
+    @Test
+    void softokenNamesGetTheParameterStringAndTheSevenFieldArguments() {
+        String sixty = "softoken" + "x".repeat(52);
+        String[][] cases = {
+            {"softoken", "configdir=.softoken certPrefix= keyPrefix= secmod=secmod.db"},
+            {"softoken/db", "configdir=.softoken/db certPrefix= keyPrefix= secmod=secmod.db"},
+            // 11 + 60 + 40 characters, cut to the 99 that fit the buffer.
+            {sixty, ("configdir=." + sixty + " certPrefix= keyPrefix= secmod=secmod.db").substring(0, 99)},
+        };
+        for (String[] c : cases) {
+            Mock.clearCalls();
+            NativeCryptokiFunctions p11 = bind(c[0], 1);
+            assertEquals(NativeCryptokiFunctions.TOKEN_SOFTOKEN, p11.getTokenType(), c[0]);
+            assertEquals(softokenArgs(c[1]), Mock.lastCall("C_Initialize"), c[0]);
+            assertEquals(1, Mock.calls("C_GetFunctionList").length, "bound through the module's own list");
+            p11.finalize();
+        }
+    }
+
+    @Test
+    void genericAndKulmKindsAndTheirTables() throws Exception {
+        NativeCryptokiFunctions generic = bind("mock", 1);
+        assertEquals(NativeCryptokiFunctions.TOKEN_GENERIC, generic.getTokenType());
+        assertEquals(NO_ARGS, Mock.lastCall("C_Initialize"));
+        assertEquals(0, Mock.callCount("C_GetFunctionList"), "kind 0 binds by symbol name");
+        generic.finalize();
+        assertEquals("C_Finalize(reserved=null)", Mock.calls()[Mock.calls().length - 1]);
+
+        // A null C_GetFunctionList entry in the module's own list is accepted.
+        Mock.setNullEntry("C_GetFunctionList");
+        NativeCryptokiFunctions kulm = bind("kulm", 1);
+        assertEquals(NativeCryptokiFunctions.TOKEN_KULM, kulm.getTokenType());
+        assertEquals(NO_ARGS, Mock.lastCall("C_Initialize"));
+        kulm.finalize();
+
+        // Only the exact name "kulm" is kind 1 and only the prefix "softoken" kind 2;
+        // these are all links to the mock here.
+        String[] names = {"kulm2", "KULM", "kul", "mysoftoken", ""};
+        Path libs = linkDir("names", names);
+        java.util.List<String> steps = new java.util.ArrayList<>();
+        for (String name : names) {
+            steps.add("init");
+            steps.add(name);
+            steps.add("finalize");
+        }
+        Child.Result r = childWithLibs(libs).run("corvaletest.Scenario", steps.toArray(new String[0]));
+        assertEquals(0, r.exit, r.toString());
+        assertEquals(names.length, r.stdout.split("init 1 kind=0 table=true", -1).length - 1, r.stdout);
+    }
+
+    private static Path linkDir(String prefix, String... names) throws java.io.IOException {
+        Path libs = Files.createTempDirectory(Path.of(System.getProperty("corvale.work")), prefix);
+        Path mock = Path.of(System.getProperty("corvale.build"), "tests", "lib", "libmock.so");
+        for (String name : names) {
+            Files.createSymbolicLink(libs.resolve("lib" + name + ".so"), mock);
+        }
+        return libs;
+    }
+
+    private static Child childWithLibs(Path libs) {
+        return new Child().env("LD_LIBRARY_PATH", libs + ":" + System.getenv("LD_LIBRARY_PATH"));
+    }
+
+    @Test
+    void refusalLeavesTheFieldsAndKulmOnlyAcceptsAlreadyInitialised() {
+        NativeCryptokiFunctions first = bind("mock", 1);
+        long table = first.getFunctionsPtr();
+        // A second doInitialize on a bound kind-0 object is refused and keeps the first table.
+        assertEquals(0, first.doInitialize("mock"));
+        assertEquals(table, first.getFunctionsPtr());
+        assertEquals(0, new NativeCryptokiFunctions().doInitialize("softoken"), "kind 2 refuses 0x191 too");
+
+        NativeCryptokiFunctions kulm = bind("kulm", 1);
+        assertNotEquals(0, kulm.getFunctionsPtr());
+        first.finalize();
+        kulm.finalize();
+
+        Mock.setRvAlways("C_Initialize", 0x5);
+        NativeCryptokiFunctions refused = new NativeCryptokiFunctions();
+        assertEquals(0, refused.doInitialize("kulm"), "kulm refuses other codes");
+        assertEquals(0, refused.getFunctionsPtr());
+        assertEquals(0, refused.getTokenType());
+        assertNotEquals(0, refused.getLibraryHandlePtr());
+        Mock.clearCalls();
+        refused.finalize();
+        assertEquals(0, Mock.calls("C_Finalize").length, "nothing was bound, nothing is finalised");
+        assertEquals(0, refused.getLibraryHandlePtr());
+    }
+
+    @Test
+    void missingWaitForSlotEventIsReportedAndBindingGoesOn() throws Exception {
+        Mock.use("mock-nowait");
+        Mock.reset();
+        NativeCryptokiFunctions p11 = bind("mock-nowait", 1);
+        assertEquals(Set.of("C_WaitForSlotEvent"), p11.getUnsupported());
+        assertEquals(1, Mock.callCount("C_Initialize"));
+        p11.finalize();
+
+        Child.Result r = runChild("loud", "init", "mock-nowait");
+        assertEquals(0, r.exit, r.toString());
+        assertEquals("setUnsupported(C_WaitForSlotEvent)\nError: could not load address for C_WaitForSlotEvent\n",
+                r.err(), "setUnsupported comes before the message");
+        assertTrue(r.stdout.startsWith("init 1 kind=0 table=true"), r.stdout);
+    }
+
+    @Test
+    void missingFunctionsEndTheProcessWithTheFirstOneInTableOrder() throws Exception {
+        expectExit("Error: could not load address for C_Sign\n", "init", "mock-nosign");
+        expectExit("Error: could not load address for C_CancelFunction\n",
+                "use", "mock", "null-entry", "C_CancelFunction", "init", "softoken");
+        expectExit("Error: could not load address for C_Initialize\n",
+                "use", "mock", "null-entry", "C_Verify", "null-entry", "C_Initialize", "init", "kulm");
+        expectExit("Error: could not load function list\n", "use", "mock", "rv", "C_GetFunctionList", "0x5", "init", "kulm");
+        expectExit("Error: could not load function list\n", "use", "mock", "list-null", "init", "softoken");
+    }
+
+    @Test
+    void namedKindsNeedTheirFunctionListSymbol() throws Exception {
+        Path libs = Files.createTempDirectory(Path.of(System.getProperty("corvale.work")), "nogfl");
+        Path testlib = Path.of(System.getProperty("corvale.build"), "tests", "lib");
+        Files.createSymbolicLink(libs.resolve("libsoftoken.so"), testlib.resolve("libmock-nogfl.so"));
+        Child.Result r = childWithLibs(libs).run("corvaletest.Scenario", "init", "softoken");
+        assertEquals(1, r.exit, r.toString());
+        assertEquals("Error: could not load address for C_GetFunctionList\n", r.err());
+
+        // A generic module never looks the symbol up.
+        Mock.use("mock-nogfl");
+        Mock.reset();
+        bind("mock-nogfl", 1).finalize();
+    }
+
+    @Test
+    void missingSetUnsupportedEndsTheProcess() throws Exception {
+        Child.Result r = new Child().classpathFirst(Child.broken("no-set-unsupported")).withoutCheckJni()
+                .run("corvaletest.Scenario", "init", "mock-nowait");
+        assertEquals(1, r.exit, r.toString());
+        assertEquals("Could not find setUnsupported method\n", r.err());
+    }
+
+    private static Child.Result runChild(String... steps) {
+        try {
+            return new Child().run("corvaletest.Scenario", steps);
+        } catch (Exception e) {
+            throw new AssertionError(e);
+        }
+    }
+
+    private static void expectExit(String message, String... steps) {
+        Child.Result r = runChild(steps);
+        assertEquals(1, r.exit, String.join(" ", steps) + ": " + r);
+        assertEquals(message, r.err(), String.join(" ", steps));
+    }
+}
