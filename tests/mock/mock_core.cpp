@@ -1,0 +1,864 @@
+// State, recording, scripting and answer paths of the mock module, and the
+// control API that libmockctl.so drives.
+#include "mock_internal.h"
+
+#include <iterator>
+#include <cstddef>
+#include <cstring>
+#include <thread>
+
+namespace mock {
+
+const char* const kFunctionNames[F_Count] = {
+#define MOCK_NAME(name) "C_" #name,
+    MOCK_FUNCTIONS(MOCK_NAME)
+#undef MOCK_NAME
+};
+
+int functionIndex(const char* name) {
+    if (!name) return -1;
+    for (int i = 0; i < F_Count; ++i)
+        if (std::strcmp(kFunctionNames[i], name) == 0) return i;
+    return -1;
+}
+
+// Never destroyed: a wait still blocked at exit must not hold up the process.
+State& g = *new State();
+
+namespace {
+
+// ---- settable structure fields ----------------------------------------------
+
+struct Field {
+    const char* name;
+    StructKind kind;
+    size_t offset;
+    size_t size;
+    bool text;
+};
+
+#define MOCK_TEXT(kind, prefix, T, m) {prefix #m, kind, offsetof(T, m), sizeof(T::m), true}
+#define MOCK_NUM(kind, prefix, T, m) {prefix #m, kind, offsetof(T, m), sizeof(CK_ULONG), false}
+#define MOCK_VERSION(kind, prefix, T, m)                                             \
+    {prefix #m ".major", kind, offsetof(T, m) + offsetof(CK_VERSION, major), 1, false}, \
+    {prefix #m ".minor", kind, offsetof(T, m) + offsetof(CK_VERSION, minor), 1, false}
+
+const Field kFields[] = {
+    MOCK_VERSION(S_INFO, "info.", CK_INFO, cryptokiVersion),
+    MOCK_TEXT(S_INFO, "info.", CK_INFO, manufacturerID),
+    MOCK_NUM(S_INFO, "info.", CK_INFO, flags),
+    MOCK_TEXT(S_INFO, "info.", CK_INFO, libraryDescription),
+    MOCK_VERSION(S_INFO, "info.", CK_INFO, libraryVersion),
+
+    MOCK_TEXT(S_SLOT, "slot.", CK_SLOT_INFO, slotDescription),
+    MOCK_TEXT(S_SLOT, "slot.", CK_SLOT_INFO, manufacturerID),
+    MOCK_NUM(S_SLOT, "slot.", CK_SLOT_INFO, flags),
+    MOCK_VERSION(S_SLOT, "slot.", CK_SLOT_INFO, hardwareVersion),
+    MOCK_VERSION(S_SLOT, "slot.", CK_SLOT_INFO, firmwareVersion),
+
+    MOCK_TEXT(S_TOKEN, "token.", CK_TOKEN_INFO, label),
+    MOCK_TEXT(S_TOKEN, "token.", CK_TOKEN_INFO, manufacturerID),
+    MOCK_TEXT(S_TOKEN, "token.", CK_TOKEN_INFO, model),
+    MOCK_TEXT(S_TOKEN, "token.", CK_TOKEN_INFO, serialNumber),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, flags),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulMaxSessionCount),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulSessionCount),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulMaxRwSessionCount),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulRwSessionCount),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulMaxPinLen),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulMinPinLen),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulTotalPublicMemory),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulFreePublicMemory),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulTotalPrivateMemory),
+    MOCK_NUM(S_TOKEN, "token.", CK_TOKEN_INFO, ulFreePrivateMemory),
+    MOCK_VERSION(S_TOKEN, "token.", CK_TOKEN_INFO, hardwareVersion),
+    MOCK_VERSION(S_TOKEN, "token.", CK_TOKEN_INFO, firmwareVersion),
+    MOCK_TEXT(S_TOKEN, "token.", CK_TOKEN_INFO, utcTime),
+
+    MOCK_NUM(S_SESSION, "session.", CK_SESSION_INFO, slotID),
+    MOCK_NUM(S_SESSION, "session.", CK_SESSION_INFO, state),
+    MOCK_NUM(S_SESSION, "session.", CK_SESSION_INFO, flags),
+    MOCK_NUM(S_SESSION, "session.", CK_SESSION_INFO, ulDeviceError),
+
+    MOCK_NUM(S_MECHANISM, "mechanism.", CK_MECHANISM_INFO, ulMinKeySize),
+    MOCK_NUM(S_MECHANISM, "mechanism.", CK_MECHANISM_INFO, ulMaxKeySize),
+    MOCK_NUM(S_MECHANISM, "mechanism.", CK_MECHANISM_INFO, flags),
+};
+
+#undef MOCK_TEXT
+#undef MOCK_NUM
+#undef MOCK_VERSION
+
+constexpr int kFieldCount = static_cast<int>(sizeof(kFields) / sizeof(kFields[0]));
+
+int fieldIndex(const char* name) {
+    if (!name) return -1;
+    for (int i = 0; i < kFieldCount; ++i)
+        if (std::strcmp(kFields[i].name, name) == 0) return i;
+    return -1;
+}
+
+// ---- defaults -----------------------------------------------------------------
+
+const Mechanism kDefaultMechanisms[] = {
+    {CKM_RSA_PKCS, {1024, 4096, CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_SIGN_RECOVER |
+                                    CKF_VERIFY | CKF_VERIFY_RECOVER | CKF_WRAP | CKF_UNWRAP}},
+    {CKM_SHA256, {0, 0, CKF_DIGEST}},
+    {CKM_EC_KEY_PAIR_GEN, {256, 521, CKF_GENERATE_KEY_PAIR | CKF_EC_F_P | CKF_EC_NAMEDCURVE |
+                                         CKF_EC_UNCOMPRESS}},
+    {CKM_ECDSA, {256, 521, CKF_SIGN | CKF_VERIFY | CKF_EC_F_P | CKF_EC_NAMEDCURVE |
+                               CKF_EC_UNCOMPRESS}},
+    {CKM_AES_KEY_GEN, {16, 32, CKF_GENERATE}},
+    {CKM_AES_CBC_PAD, {16, 32, CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP}},
+};
+
+CK_MECHANISM_INFO defaultMechanismInfo(CK_MECHANISM_TYPE type) {
+    for (const Mechanism& m : kDefaultMechanisms)
+        if (m.type == type) return m.info;
+    return CK_MECHANISM_INFO{0, 0, 0};
+}
+
+Bytes text(const char* s) { return toBytes(s, std::strlen(s)); }
+Bytes boolean(bool v) { return Bytes{static_cast<uint8_t>(v ? 1 : 0)}; }
+
+Object makeObject(std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, Bytes>> attrs) {
+    Object o;
+    for (const auto& a : attrs) o.set(a.first, a.second);
+    return o;
+}
+
+void defaultObjects() {
+    g.objects.clear();
+    Bytes aes(16), ec(32);
+    for (size_t i = 0; i < aes.size(); ++i) aes[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < ec.size(); ++i) ec[i] = static_cast<uint8_t>(0x40 + i);
+    g.objects[1] = makeObject({{CKA_CLASS, ulongBytes(CKO_SECRET_KEY)},
+                               {CKA_KEY_TYPE, ulongBytes(CKK_AES)},
+                               {CKA_TOKEN, boolean(true)},
+                               {CKA_PRIVATE, boolean(false)},
+                               {CKA_LABEL, text("aes")},
+                               {CKA_ID, Bytes{1}},
+                               {CKA_SENSITIVE, boolean(true)},
+                               {CKA_EXTRACTABLE, boolean(true)},
+                               {CKA_ENCRYPT, boolean(true)},
+                               {CKA_DECRYPT, boolean(true)},
+                               {CKA_SIGN, boolean(true)},
+                               {CKA_VERIFY, boolean(true)},
+                               {CKA_WRAP, boolean(true)},
+                               {CKA_UNWRAP, boolean(true)},
+                               {CKA_VALUE_LEN, ulongBytes(16)},
+                               {CKA_VALUE, aes}});
+    g.objects[2] = makeObject({{CKA_CLASS, ulongBytes(CKO_PUBLIC_KEY)},
+                               {CKA_KEY_TYPE, ulongBytes(CKK_EC)},
+                               {CKA_TOKEN, boolean(true)},
+                               {CKA_PRIVATE, boolean(false)},
+                               {CKA_LABEL, text("ec")},
+                               {CKA_ID, Bytes{2}},
+                               {CKA_VERIFY, boolean(true)},
+                               {CKA_EC_PARAMS, Bytes{0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d,
+                                                     0x03, 0x01, 0x07}},
+                               {CKA_EC_POINT, Bytes{0x04, 0x01, 0x02}}});
+    g.objects[3] = makeObject({{CKA_CLASS, ulongBytes(CKO_PRIVATE_KEY)},
+                               {CKA_KEY_TYPE, ulongBytes(CKK_EC)},
+                               {CKA_TOKEN, boolean(true)},
+                               {CKA_PRIVATE, boolean(true)},
+                               {CKA_LABEL, text("ec")},
+                               {CKA_ID, Bytes{2}},
+                               {CKA_SIGN, boolean(true)},
+                               {CKA_SENSITIVE, boolean(true)},
+                               {CKA_EXTRACTABLE, boolean(false)},
+                               {CKA_VALUE, ec}});
+    g.objects[4] = makeObject({{CKA_CLASS, ulongBytes(CKO_DATA)},
+                               {CKA_TOKEN, boolean(true)},
+                               {CKA_PRIVATE, boolean(false)},
+                               {CKA_LABEL, text("data")},
+                               {CKA_APPLICATION, text("mock")},
+                               {CKA_VALUE, text("hello")}});
+    g.nextObject = 5;
+}
+
+}  // namespace
+
+// ---- small helpers ----------------------------------------------------------------
+
+Bytes toBytes(const void* p, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    return p ? Bytes(b, b + n) : Bytes();
+}
+
+Bytes ulongBytes(CK_ULONG v) {
+    Bytes b(sizeof v);
+    std::memcpy(b.data(), &v, sizeof v);
+    return b;
+}
+
+void padText(uint8_t* field, size_t width, const char* s) {
+    size_t n = std::strlen(s);
+    if (n > width) n = width;
+    std::memset(field, ' ', width);
+    std::memcpy(field, s, n);
+}
+
+Attr* Object::find(CK_ATTRIBUTE_TYPE type) {
+    for (Attr& a : attrs)
+        if (a.type == type) return &a;
+    return nullptr;
+}
+
+const Attr* Object::find(CK_ATTRIBUTE_TYPE type) const {
+    for (const Attr& a : attrs)
+        if (a.type == type) return &a;
+    return nullptr;
+}
+
+void Object::set(CK_ATTRIBUTE_TYPE type, const Bytes& value) {
+    if (Attr* a = find(type)) {
+        a->value = value;
+        return;
+    }
+    attrs.push_back(Attr{type, value, false});
+}
+
+bool Object::isTrue(CK_ATTRIBUTE_TYPE type) const {
+    const Attr* a = find(type);
+    return a && a->value.size() == 1 && a->value[0] != 0;
+}
+
+bool attributeSensitive(const Object& o, const Attr& a) {
+    if (a.sensitive) return true;
+    bool keyMaterial = a.type == CKA_VALUE ||
+                       (a.type >= CKA_PRIVATE_EXPONENT && a.type <= CKA_COEFFICIENT);
+    const Attr* cls = o.find(CKA_CLASS);
+    bool secret = cls && (cls->value == ulongBytes(CKO_SECRET_KEY) ||
+                          cls->value == ulongBytes(CKO_PRIVATE_KEY));
+    return keyMaterial && secret && o.isTrue(CKA_SENSITIVE);
+}
+
+Session* findSession(CK_SESSION_HANDLE h) {
+    if (h == 0) return nullptr;
+    Session& s = g.sessions[h % kMaxSessions];
+    return s.handle.load(std::memory_order_acquire) == h ? &s : nullptr;
+}
+
+const Slot* findSlot(CK_SLOT_ID id) {
+    for (const Slot& s : g.slots)
+        if (s.id == id) return &s;
+    return nullptr;
+}
+
+Object* findObject(CK_OBJECT_HANDLE h) {
+    auto it = g.objects.find(h);
+    return it == g.objects.end() ? nullptr : &it->second;
+}
+
+void closeSessionLocked(Session& s) {
+    CK_SESSION_HANDLE h = s.handle.load(std::memory_order_relaxed);
+    for (auto it = g.objects.begin(); it != g.objects.end();) {
+        if (it->second.owner == h)
+            it = g.objects.erase(it);
+        else
+            ++it;
+    }
+    s.handle.store(0, std::memory_order_release);
+    s.ops = OpState{};
+    s.findActive = false;
+    s.found.clear();
+    s.findPos = 0;
+    if (sessionCount(false) == 0) g.loggedIn = kNobody;  // last session logs out
+}
+
+CK_ULONG sessionCount(bool rwOnly) {
+    CK_ULONG n = 0;
+    for (const Session& s : g.sessions)
+        if (s.handle.load(std::memory_order_relaxed) && (!rwOnly || (s.flags & CKF_RW_SESSION)))
+            ++n;
+    return n;
+}
+
+void updateInstrumented() {
+    bool any = g.recording.load();
+    for (const Script& s : g.scripts) any = any || s.any();
+    g.instrumented.store(any);
+}
+
+void resetState() {
+    g.initialized.store(false);
+    g.recording.store(true);
+    for (Script& s : g.scripts) s = Script();
+    std::memset(g.calls, 0, sizeof g.calls);
+    g.log.clear();
+    std::memset(g.nullEntry, 0, sizeof g.nullEntry);
+    g.listNull = false;
+    g.slots = {{1, true}, {2, false}};
+    g.mechanisms.assign(std::begin(kDefaultMechanisms), std::end(kDefaultMechanisms));
+    g.patches.clear();
+    g.pendingEvents.clear();
+    padText(g.label, sizeof g.label, "Mock Token");
+    g.soPin = text("12345678");
+    g.userPin = text("1234");
+    g.userPinSet = true;
+    g.loggedIn = kNobody;
+    defaultObjects();
+    for (Session& s : g.sessions) {
+        s.handle.store(0);
+        s.ops = OpState{};
+        s.findActive = false;
+        s.found.clear();
+        s.findPos = 0;
+        s.random = 0;
+        s.notify = nullptr;
+        s.application = nullptr;
+    }
+    g.nextSession = 1;
+    ++g.resets;
+    g.events.notify_all();
+    updateInstrumented();
+}
+
+namespace {
+struct LoadDefaults {
+    LoadDefaults() {
+        std::lock_guard<std::mutex> lock(g.mu);
+        resetState();
+    }
+} loadDefaults;
+
+const char kHex[] = "0123456789abcdef";
+
+void appendHex(std::string& out, const uint8_t* p, size_t n) {
+    out.reserve(out.size() + 2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        out += kHex[p[i] >> 4];
+        out += kHex[p[i] & 15];
+    }
+}
+
+void appendQuoted(std::string& out, const char* s) {
+    out += '"';
+    for (size_t i = 0; s[i] && i < 4096; ++i) {
+        unsigned char ch = static_cast<unsigned char>(s[i]);
+        if (ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '\\') {
+            out += static_cast<char>(ch);
+        } else {
+            out += "\\x";
+            out += kHex[ch >> 4];
+            out += kHex[ch & 15];
+        }
+    }
+    out += '"';
+}
+}  // namespace
+
+// ---- Call -------------------------------------------------------------------------
+
+Call::Call(Fn fn) : fn_(fn) {
+    instrumented_ = g.instrumented.load(std::memory_order_relaxed);
+    logging_ = instrumented_ && g.recording.load(std::memory_order_relaxed);
+    if (logging_) {
+        line_ = kFunctionNames[fn];
+        line_ += '(';
+    }
+}
+
+void Call::key(const char* name) {
+    if (line_.back() != '(') line_ += ',';
+    line_ += name;
+    line_ += '=';
+}
+
+Call& Call::num(const char* name, unsigned long long value) {
+    if (!logging_) return *this;
+    key(name);
+    line_ += std::to_string(value);
+    return *this;
+}
+
+Call& Call::ptr(const char* name, const void* p) {
+    if (!logging_) return *this;
+    key(name);
+    line_ += p ? "ptr" : "null";
+    return *this;
+}
+
+Call& Call::bytes(const char* name, const void* p, CK_ULONG len) {
+    if (!logging_) return *this;
+    key(name);
+    if (!p)
+        line_ += "null";
+    else
+        appendHex(line_, static_cast<const uint8_t*>(p), len);
+    return *this;
+}
+
+Call& Call::ulongIn(const char* name, const CK_ULONG* p) {
+    if (!logging_) return *this;
+    key(name);
+    line_ += p ? std::to_string(*p) : std::string("null");
+    return *this;
+}
+
+Call& Call::mechanism(const char* name, const CK_MECHANISM* m) {
+    if (!logging_) return *this;
+    key(name);
+    if (!m) {
+        line_ += "null";
+        return *this;
+    }
+    line_ += "{mechanism=" + std::to_string(m->mechanism) + ",parameter=";
+    if (m->pParameter)
+        appendHex(line_, static_cast<const uint8_t*>(m->pParameter), m->ulParameterLen);
+    else
+        line_ += "null";
+    line_ += ",parameterLen=" + std::to_string(m->ulParameterLen) + "}";
+    return *this;
+}
+
+Call& Call::attrs(const char* name, const CK_ATTRIBUTE* t, CK_ULONG count, bool values) {
+    if (!logging_) return *this;
+    key(name);
+    if (!t) {
+        line_ += "null";
+        return *this;
+    }
+    line_ += '[';
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (i) line_ += ',';
+        line_ += "{type=" + std::to_string(t[i].type) + ",value=";
+        if (!t[i].pValue)
+            line_ += "null";
+        else if (!values)
+            line_ += "ptr";
+        else
+            appendHex(line_, static_cast<const uint8_t*>(t[i].pValue), t[i].ulValueLen);
+        line_ += ",valueLen=" + std::to_string(t[i].ulValueLen) + "}";
+    }
+    line_ += ']';
+    return *this;
+}
+
+Call& Call::initArgs(const char* name, const void* p) {
+    if (!logging_) return *this;
+    key(name);
+    if (!p) {
+        line_ += "null";
+        return *this;
+    }
+    const MockInitArgs7* a = static_cast<const MockInitArgs7*>(p);
+    auto address = [](auto f) { return std::to_string(reinterpret_cast<uintptr_t>(f)); };
+    line_ += "{createMutex=" + address(a->CreateMutex);
+    line_ += ",destroyMutex=" + address(a->DestroyMutex);
+    line_ += ",lockMutex=" + address(a->LockMutex);
+    line_ += ",unlockMutex=" + address(a->UnlockMutex);
+    line_ += ",flags=" + std::to_string(a->flags);
+    line_ += ",reserved=";
+    if (a->pReserved)
+        appendQuoted(line_, static_cast<const char*>(a->pReserved));
+    else
+        line_ += "null";
+    line_ += ",reserved2=" + address(a->pReserved2) + "}";
+    return *this;
+}
+
+bool Call::enter() {
+    if (!instrumented_) return false;
+    std::lock_guard<std::mutex> lock(g.mu);
+    unsigned long n = ++g.calls[fn_];
+    if (logging_) {
+        line_ += ')';
+        g.log.push_back(std::move(line_));
+    }
+    const Script& s = g.scripts[fn_];
+    for (int p = 0; p < 2; ++p) {
+        hasLen_[p] = s.hasLen[p];
+        len_[p] = s.len[p];
+    }
+    hasOutput_ = s.hasOutput;
+    if (hasOutput_) output_ = s.output;
+    grow_ = s.grow;
+    auto it = s.rvAt.find(n);
+    if (it != s.rvAt.end()) {
+        rv_ = it->second;
+        return true;
+    }
+    if (s.rvAlways) {
+        rv_ = s.rvAlwaysValue;
+        return true;
+    }
+    return false;
+}
+
+// ---- answer paths -----------------------------------------------------------------
+
+CK_RV answerBytes(const Call& c, const Bytes& computed, CK_BYTE_PTR out, CK_ULONG_PTR pulLen,
+                  bool* done) {
+    *done = false;
+    const Bytes& content = c.output() ? *c.output() : computed;
+    if (!out) {
+        *pulLen = c.hasLen(PHASE_QUERY) ? c.len(PHASE_QUERY) : content.size();
+        return CKR_OK;
+    }
+    CK_ULONG room = *pulLen;
+    if (c.hasLen(PHASE_FILL)) {
+        // A lying module: never writes past the room it was given.
+        size_t n = content.size() < room ? content.size() : room;
+        if (n) std::memcpy(out, content.data(), n);
+        *pulLen = c.len(PHASE_FILL);
+        *done = true;
+        return CKR_OK;
+    }
+    if (room < content.size()) {
+        *pulLen = content.size();
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (!content.empty()) std::memcpy(out, content.data(), content.size());
+    *pulLen = content.size();
+    *done = true;
+    return CKR_OK;
+}
+
+CK_RV answerList(const Call& c, const std::vector<CK_ULONG>& items, CK_ULONG* out,
+                 CK_ULONG_PTR pulCount, bool* query) {
+    *query = !out;
+    if (!out) {
+        *pulCount = c.hasLen(PHASE_QUERY) ? c.len(PHASE_QUERY) : items.size();
+        return CKR_OK;
+    }
+    CK_ULONG room = *pulCount;
+    if (c.hasLen(PHASE_FILL)) {
+        size_t n = items.size() < room ? items.size() : room;
+        for (size_t i = 0; i < n; ++i) out[i] = items[i];
+        *pulCount = c.len(PHASE_FILL);
+        return CKR_OK;
+    }
+    *pulCount = items.size();
+    if (room < items.size()) return CKR_BUFFER_TOO_SMALL;
+    for (size_t i = 0; i < items.size(); ++i) out[i] = items[i];
+    return CKR_OK;
+}
+
+CK_RV answerFound(const Call& c, const CK_ULONG* items, size_t n, CK_ULONG* out, CK_ULONG max,
+                  CK_ULONG_PTR pulCount, size_t* written) {
+    size_t w = n < max ? n : max;
+    for (size_t i = 0; i < w; ++i) out[i] = items[i];
+    *written = w;
+    *pulCount = c.hasLen(PHASE_FILL) ? c.len(PHASE_FILL) : w;
+    return CKR_OK;
+}
+
+void answerRandom(const Call& c, Session& s, CK_BYTE_PTR out, CK_ULONG len) {
+    if (const Bytes* scripted = c.output()) {
+        size_t n = scripted->size() < len ? scripted->size() : len;
+        if (n) std::memcpy(out, scripted->data(), n);
+        return;
+    }
+    for (CK_ULONG i = 0; i < len; ++i) out[i] = s.random++;
+}
+
+CK_RV answerAttribute(const Call& c, const Object& o, CK_ATTRIBUTE& a) {
+    const Attr* found = o.find(a.type);
+    if (!found) {
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        return CKR_ATTRIBUTE_TYPE_INVALID;
+    }
+    if (attributeSensitive(o, *found)) {
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        return CKR_ATTRIBUTE_SENSITIVE;
+    }
+    const Bytes& v = found->value;
+    if (!a.pValue) {
+        a.ulValueLen = c.hasLen(PHASE_QUERY) ? c.len(PHASE_QUERY) : v.size();
+        return CKR_OK;
+    }
+    if (c.hasLen(PHASE_FILL)) {
+        size_t n = v.size() < a.ulValueLen ? v.size() : a.ulValueLen;
+        if (n) std::memcpy(a.pValue, v.data(), n);
+        a.ulValueLen = c.len(PHASE_FILL);
+        return CKR_OK;
+    }
+    if (a.ulValueLen < v.size()) {
+        a.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+        return CKR_BUFFER_TOO_SMALL;
+    }
+    if (!v.empty()) std::memcpy(a.pValue, v.data(), v.size());
+    a.ulValueLen = v.size();
+    return CKR_OK;
+}
+
+void answerStruct(StructKind kind, void* s) {
+    uint8_t* base = static_cast<uint8_t*>(s);
+    for (const auto& entry : g.patches) {
+        const Field& f = kFields[entry.first];
+        if (f.kind != kind) continue;
+        const Patch& p = entry.second;
+        uint8_t* at = base + f.offset;
+        if (f.text) {
+            std::memset(at, ' ', f.size);
+            std::memcpy(at, p.text.data(), p.text.size() < f.size ? p.text.size() : f.size);
+        } else if (f.size == 1) {
+            *at = static_cast<uint8_t>(p.number);
+        } else {
+            CK_ULONG v = static_cast<CK_ULONG>(p.number);
+            std::memcpy(at, &v, sizeof v);
+        }
+    }
+}
+
+// ---- control API ------------------------------------------------------------------
+
+namespace {
+
+void ctlReset() {
+    std::lock_guard<std::mutex> lock(g.mu);
+    resetState();
+}
+
+void ctlSetRecording(int on) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.recording.store(on != 0);
+    updateInstrumented();
+}
+
+size_t ctlLogText(char* buf, size_t cap) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    size_t total = 0;
+    for (size_t i = 0; i < g.log.size(); ++i) {
+        const std::string& line = g.log[i];
+        if (i) {
+            if (total < cap) buf[total] = '\n';
+            ++total;
+        }
+        if (total < cap) {
+            size_t n = line.size() < cap - total ? line.size() : cap - total;
+            std::memcpy(buf + total, line.data(), n);
+        }
+        total += line.size();
+    }
+    return total;
+}
+
+void ctlClearLog() {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.log.clear();
+}
+
+long ctlCallCount(const char* function) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    std::lock_guard<std::mutex> lock(g.mu);
+    return static_cast<long>(g.calls[i]);
+}
+
+int ctlSetRv(const char* function, unsigned long call, CK_RV rv) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    std::lock_guard<std::mutex> lock(g.mu);
+    Script& s = g.scripts[i];
+    if (call == 0) {
+        s.rvAlways = true;
+        s.rvAlwaysValue = rv;
+    } else {
+        s.rvAt[call] = rv;
+    }
+    updateInstrumented();
+    return MOCK_OK;
+}
+
+bool hasByteOutput(int fn) {
+    switch (fn) {
+    case F_Encrypt: case F_EncryptUpdate: case F_EncryptFinal: case F_Decrypt:
+    case F_DecryptUpdate: case F_DecryptFinal: case F_Digest: case F_DigestFinal:
+    case F_Sign: case F_SignFinal: case F_SignRecover: case F_VerifyRecover:
+    case F_DigestEncryptUpdate: case F_DecryptDigestUpdate: case F_SignEncryptUpdate:
+    case F_DecryptVerifyUpdate: case F_WrapKey: case F_GetOperationState:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool reportsLength(int fn) {
+    return hasByteOutput(fn) || fn == F_GetSlotList || fn == F_GetMechanismList ||
+           fn == F_FindObjects || fn == F_GetAttributeValue;
+}
+
+int ctlSetOutputLength(const char* function, int phase, CK_ULONG length) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    if (!reportsLength(i) || (phase != MOCK_PHASE_QUERY && phase != MOCK_PHASE_FILL))
+        return MOCK_NOT_APPLICABLE;
+    if (i == F_FindObjects && phase == MOCK_PHASE_QUERY) return MOCK_NOT_APPLICABLE;
+    std::lock_guard<std::mutex> lock(g.mu);
+    int p = phase == MOCK_PHASE_QUERY ? PHASE_QUERY : PHASE_FILL;
+    g.scripts[i].hasLen[p] = true;
+    g.scripts[i].len[p] = length;
+    updateInstrumented();
+    return MOCK_OK;
+}
+
+int ctlSetOutput(const char* function, const unsigned char* bytes, size_t n) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    if (!hasByteOutput(i) && i != F_GenerateRandom) return MOCK_NOT_APPLICABLE;
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.scripts[i].hasOutput = true;
+    g.scripts[i].output = toBytes(bytes ? bytes : reinterpret_cast<const unsigned char*>(""), n);
+    updateInstrumented();
+    return MOCK_OK;
+}
+
+int ctlSetSlots(size_t n, const CK_SLOT_ID* ids, const unsigned char* present) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.slots.clear();
+    for (size_t i = 0; i < n; ++i) g.slots.push_back(Slot{ids[i], present[i] != 0});
+    return MOCK_OK;
+}
+
+int ctlGrowAfterQuery(const char* function, unsigned long extra) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    if (i != F_GetSlotList && i != F_GetMechanismList) return MOCK_NOT_APPLICABLE;
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.scripts[i].grow = extra;
+    updateInstrumented();
+    return MOCK_OK;
+}
+
+int ctlSetFieldBytes(const char* name, const unsigned char* bytes, size_t n) {
+    int i = fieldIndex(name);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    if (!kFields[i].text) return MOCK_NOT_APPLICABLE;
+    std::lock_guard<std::mutex> lock(g.mu);
+    Patch& p = g.patches[i];
+    p.isText = true;
+    p.text = toBytes(bytes, n);
+    return MOCK_OK;
+}
+
+int ctlSetFieldNumber(const char* name, unsigned long long value) {
+    int i = fieldIndex(name);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    if (kFields[i].text) return MOCK_NOT_APPLICABLE;
+    std::lock_guard<std::mutex> lock(g.mu);
+    Patch& p = g.patches[i];
+    p.isText = false;
+    p.number = value;
+    return MOCK_OK;
+}
+
+int ctlSetMechanisms(size_t n, const CK_MECHANISM_TYPE* types) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.mechanisms.clear();
+    for (size_t i = 0; i < n; ++i)
+        g.mechanisms.push_back(Mechanism{types[i], defaultMechanismInfo(types[i])});
+    return MOCK_OK;
+}
+
+int ctlSetMechanismInfo(CK_MECHANISM_TYPE type, CK_ULONG minKeySize, CK_ULONG maxKeySize,
+                        CK_FLAGS flags) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    CK_MECHANISM_INFO info{minKeySize, maxKeySize, flags};
+    for (Mechanism& m : g.mechanisms) {
+        if (m.type == type) {
+            m.info = info;
+            return MOCK_OK;
+        }
+    }
+    g.mechanisms.push_back(Mechanism{type, info});
+    return MOCK_OK;
+}
+
+int ctlSetNullEntry(const char* function) {
+    int i = functionIndex(function);
+    if (i < 0) return MOCK_UNKNOWN_NAME;
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.nullEntry[i] = true;
+    return MOCK_OK;
+}
+
+void ctlSetFunctionListNull(int on) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.listNull = on != 0;
+}
+
+void ctlAddSlotEvent(CK_SLOT_ID slot) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.pendingEvents.push_back(slot);
+    g.events.notify_all();
+}
+
+int ctlSetSensitive(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    Object* o = findObject(object);
+    Attr* a = o ? o->find(type) : nullptr;
+    if (!a) return MOCK_UNKNOWN_NAME;
+    a->sensitive = true;
+    return MOCK_OK;
+}
+
+void ctlSetNextObjectHandle(CK_OBJECT_HANDLE h) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.nextObject = h;
+}
+
+void ctlSetNextSessionHandle(CK_SESSION_HANDLE h) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.nextSession = h;
+}
+
+int ctlIsInitialized() { return g.initialized.load() ? 1 : 0; }
+
+size_t ctlNotifySessions(CK_NOTIFICATION event, CK_RV* rvs, size_t cap) {
+    struct Target {
+        CK_SESSION_HANDLE handle;
+        CK_NOTIFY notify;
+        void* application;
+    };
+    std::vector<Target> targets;
+    {
+        std::lock_guard<std::mutex> lock(g.mu);
+        for (const Session& s : g.sessions) {
+            CK_SESSION_HANDLE h = s.handle.load();
+            if (h && s.notify) targets.push_back(Target{h, s.notify, s.application});
+        }
+    }
+    // Unlocked: a callback may call back into the module.
+    std::thread caller([&] {
+        for (size_t i = 0; i < targets.size(); ++i) {
+            CK_RV rv = targets[i].notify(targets[i].handle, event, targets[i].application);
+            if (i < cap) rvs[i] = rv;
+        }
+    });
+    caller.join();
+    return targets.size();
+}
+
+const MockControl kControl = {
+    MOCK_CONTROL_VERSION,
+    ctlReset,
+    ctlSetRecording,
+    ctlLogText,
+    ctlClearLog,
+    ctlCallCount,
+    ctlSetRv,
+    ctlSetOutputLength,
+    ctlSetOutput,
+    ctlSetSlots,
+    ctlGrowAfterQuery,
+    ctlSetFieldBytes,
+    ctlSetFieldNumber,
+    ctlSetMechanisms,
+    ctlSetMechanismInfo,
+    ctlSetNullEntry,
+    ctlSetFunctionListNull,
+    ctlAddSlotEvent,
+    ctlSetSensitive,
+    ctlSetNextObjectHandle,
+    ctlSetNextSessionHandle,
+    ctlIsInitialized,
+    ctlNotifySessions,
+};
+
+}  // namespace
+}  // namespace mock
+
+MOCK_EXPORT const MockControl* mock_control(void) { return &mock::kControl; }

@@ -1,0 +1,262 @@
+// Internals of the mock PKCS#11 module: state, call recording, scripting and
+// the answer paths that every C_ function goes through.
+#ifndef CORVALE_TESTS_MOCK_MOCK_INTERNAL_H
+#define CORVALE_TESTS_MOCK_MOCK_INTERNAL_H
+
+#include "mock.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#define MOCK_EXPORT extern "C" __attribute__((visibility("default")))
+
+// The 68 functions in the standard order of CK_FUNCTION_LIST.
+#define MOCK_FUNCTIONS(X)                                                      \
+    X(Initialize) X(Finalize) X(GetInfo) X(GetFunctionList) X(GetSlotList)     \
+    X(GetSlotInfo) X(GetTokenInfo) X(GetMechanismList) X(GetMechanismInfo)     \
+    X(InitToken) X(InitPIN) X(SetPIN) X(OpenSession) X(CloseSession)           \
+    X(CloseAllSessions) X(GetSessionInfo) X(GetOperationState)                 \
+    X(SetOperationState) X(Login) X(Logout) X(CreateObject) X(CopyObject)      \
+    X(DestroyObject) X(GetObjectSize) X(GetAttributeValue)                     \
+    X(SetAttributeValue) X(FindObjectsInit) X(FindObjects)                     \
+    X(FindObjectsFinal) X(EncryptInit) X(Encrypt) X(EncryptUpdate)             \
+    X(EncryptFinal) X(DecryptInit) X(Decrypt) X(DecryptUpdate)                 \
+    X(DecryptFinal) X(DigestInit) X(Digest) X(DigestUpdate) X(DigestKey)       \
+    X(DigestFinal) X(SignInit) X(Sign) X(SignUpdate) X(SignFinal)              \
+    X(SignRecoverInit) X(SignRecover) X(VerifyInit) X(Verify) X(VerifyUpdate)  \
+    X(VerifyFinal) X(VerifyRecoverInit) X(VerifyRecover)                       \
+    X(DigestEncryptUpdate) X(DecryptDigestUpdate) X(SignEncryptUpdate)         \
+    X(DecryptVerifyUpdate) X(GenerateKey) X(GenerateKeyPair) X(WrapKey)        \
+    X(UnwrapKey) X(DeriveKey) X(SeedRandom) X(GenerateRandom)                  \
+    X(GetFunctionStatus) X(CancelFunction) X(WaitForSlotEvent)
+
+namespace mock {
+
+using Bytes = std::vector<uint8_t>;
+
+enum Fn : int {
+#define MOCK_ENUM(name) F_##name,
+    MOCK_FUNCTIONS(MOCK_ENUM)
+#undef MOCK_ENUM
+    F_Count
+};
+static_assert(F_Count == 68, "a PKCS#11 v2.x function list has 68 entries");
+
+extern const char* const kFunctionNames[F_Count];  // "C_Initialize", ...
+int functionIndex(const char* name);                // -1 when unknown
+
+constexpr size_t kMaxSessions = 256;
+constexpr size_t kDigestLen = 32;
+constexpr uint8_t kCipherMask = 0x5A;   // encrypt/decrypt/wrap: XOR with this
+constexpr uint8_t kRecoverMask = 0xFF;  // sign/verify recover: XOR with this
+
+// Per-function script; all empty after reset.
+struct Script {
+    std::map<unsigned long, CK_RV> rvAt;  // n-th call (from 1) -> code
+    bool rvAlways = false;
+    CK_RV rvAlwaysValue = 0;
+    bool hasLen[2] = {false, false};  // [0] query, [1] fill
+    CK_ULONG len[2] = {0, 0};
+    bool hasOutput = false;
+    Bytes output;
+    unsigned long grow = 0;  // list entries added after each length query
+    bool any() const {
+        return !rvAt.empty() || rvAlways || hasLen[0] || hasLen[1] || hasOutput || grow;
+    }
+};
+
+// The documented digest: d[i] starts at i; input byte k (counted over all
+// parts) sets d[k % 32] = d[k % 32] * 31 + byte (mod 256).
+struct Digest {
+    uint8_t d[kDigestLen];
+    uint64_t n;
+    void init() {
+        for (size_t i = 0; i < kDigestLen; ++i) d[i] = static_cast<uint8_t>(i);
+        n = 0;
+    }
+    void update(const uint8_t* p, size_t len) {
+        for (size_t i = 0; i < len; ++i, ++n) {
+            uint8_t& x = d[n % kDigestLen];
+            x = static_cast<uint8_t>(x * 31u + p[i]);
+        }
+    }
+};
+
+enum OpKind { OP_ENCRYPT, OP_DECRYPT, OP_DIGEST, OP_SIGN, OP_VERIFY, OP_SIGN_RECOVER,
+              OP_VERIFY_RECOVER, OP_COUNT };
+
+struct Op {
+    bool active;
+    CK_MECHANISM_TYPE mechanism;
+    CK_OBJECT_HANDLE key;
+    Digest digest;  // sign and verify keep their running digest here
+};
+
+// Plain data, saved and restored byte for byte by the operation state calls.
+struct OpState {
+    Op op[OP_COUNT];
+};
+
+// Aligned so that two threads on two sessions never share a cache line.
+struct alignas(64) Session {
+    std::atomic<CK_SESSION_HANDLE> handle{0};  // 0: free
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    OpState ops{};
+    bool findActive = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    size_t findPos = 0;
+    uint8_t random = 0;  // next byte of C_GenerateRandom
+    CK_NOTIFY notify = nullptr;
+    void* application = nullptr;
+};
+
+struct Attr {
+    CK_ATTRIBUTE_TYPE type;
+    Bytes value;
+    bool sensitive;  // flagged by the control API
+};
+
+struct Object {
+    std::vector<Attr> attrs;
+    CK_SESSION_HANDLE owner = 0;  // session objects die with their session
+    Attr* find(CK_ATTRIBUTE_TYPE type);
+    const Attr* find(CK_ATTRIBUTE_TYPE type) const;
+    void set(CK_ATTRIBUTE_TYPE type, const Bytes& value);
+    bool isTrue(CK_ATTRIBUTE_TYPE type) const;
+};
+
+struct Slot {
+    CK_SLOT_ID id;
+    bool present;
+};
+
+struct Mechanism {
+    CK_MECHANISM_TYPE type;
+    CK_MECHANISM_INFO info;
+};
+
+enum StructKind { S_INFO, S_SLOT, S_TOKEN, S_SESSION, S_MECHANISM };
+
+struct Patch {
+    bool isText;
+    Bytes text;
+    unsigned long long number;
+};
+
+constexpr CK_USER_TYPE kNobody = ~static_cast<CK_USER_TYPE>(0);
+
+struct State {
+    std::mutex mu;  // everything below except the atomics and the session data
+    std::condition_variable events;
+    std::atomic<bool> initialized{false};
+    std::atomic<bool> recording{true};
+    std::atomic<bool> instrumented{true};  // recording or any script set
+    unsigned long resets = 0;              // wakes blocked waits on reset
+
+    Script scripts[F_Count];
+    unsigned long calls[F_Count] = {};
+    std::vector<std::string> log;
+    bool nullEntry[F_Count] = {};
+    bool listNull = false;
+
+    std::vector<Slot> slots;
+    std::vector<Mechanism> mechanisms;
+    std::map<int, Patch> patches;  // field index -> patch
+    std::vector<CK_SLOT_ID> pendingEvents;
+
+    // The one token, shared by every slot that has a token present.
+    uint8_t label[32];
+    Bytes soPin, userPin;
+    bool userPinSet = false;
+    CK_USER_TYPE loggedIn = kNobody;
+    std::map<CK_OBJECT_HANDLE, Object> objects;
+    CK_OBJECT_HANDLE nextObject = 1;
+
+    Session sessions[kMaxSessions];
+    CK_SESSION_HANDLE nextSession = 1;
+};
+
+extern State& g;
+
+void resetState();   // all defaults; called at load and by the control API
+void updateInstrumented();
+
+// One call of a C_ function. Arguments are appended to the log line only when
+// recording; enter() then counts the call and picks up its script. Without
+// recording and scripts nothing here touches shared state.
+class Call {
+public:
+    explicit Call(Fn fn);
+    bool logging() const { return logging_; }
+    Call& num(const char* name, unsigned long long value);
+    Call& ptr(const char* name, const void* p);  // "ptr" or "null"
+    Call& bytes(const char* name, const void* p, CK_ULONG len);
+    Call& ulongIn(const char* name, const CK_ULONG* p);  // *p on entry or null
+    Call& mechanism(const char* name, const CK_MECHANISM* m);
+    Call& attrs(const char* name, const CK_ATTRIBUTE* t, CK_ULONG count, bool values);
+    Call& initArgs(const char* name, const void* args);
+    // True when a scripted code replaces the call: return rv() at once.
+    bool enter();
+    CK_RV rv() const { return rv_; }
+
+    bool hasLen(int phase) const { return hasLen_[phase]; }
+    CK_ULONG len(int phase) const { return len_[phase]; }
+    const Bytes* output() const { return hasOutput_ ? &output_ : nullptr; }
+    unsigned long grow() const { return grow_; }
+
+private:
+    void key(const char* name);
+    Fn fn_;
+    bool instrumented_;
+    bool logging_;
+    std::string line_;
+    CK_RV rv_ = CKR_OK;
+    bool hasLen_[2] = {false, false};
+    CK_ULONG len_[2] = {0, 0};
+    bool hasOutput_ = false;
+    Bytes output_;
+    unsigned long grow_ = 0;
+};
+
+// Answer paths. Every return code can be replaced in Call::enter() and every
+// value the module hands out passes through one of these, so that another
+// source of answers (say, a seeded random one) can be added in these alone.
+enum { PHASE_QUERY = 0, PHASE_FILL = 1 };
+
+// Byte output with the length-query convention. *done is set when the output
+// was delivered (the operation step took place).
+CK_RV answerBytes(const Call& c, const Bytes& computed, CK_BYTE_PTR out,
+                  CK_ULONG_PTR pulLen, bool* done);
+// Slot and mechanism lists: query, fill or CKR_BUFFER_TOO_SMALL.
+CK_RV answerList(const Call& c, const std::vector<CK_ULONG>& items, CK_ULONG* out,
+                 CK_ULONG_PTR pulCount, bool* query);
+// C_FindObjects: at most max handles; *written gets the number copied.
+CK_RV answerFound(const Call& c, const CK_ULONG* items, size_t n, CK_ULONG* out,
+                  CK_ULONG max, CK_ULONG_PTR pulCount, size_t* written);
+// One attribute of C_GetAttributeValue; the code for that attribute.
+CK_RV answerAttribute(const Call& c, const Object& o, CK_ATTRIBUTE& a);
+// C_GenerateRandom: the buffer is filled from the script or the generator.
+void answerRandom(const Call& c, Session& s, CK_BYTE_PTR out, CK_ULONG len);
+// Applies the field patches of one structure kind (lock held).
+void answerStruct(StructKind kind, void* s);
+
+// Lookups (the session lookup takes no lock).
+Session* findSession(CK_SESSION_HANDLE h);
+const Slot* findSlot(CK_SLOT_ID id);  // lock held
+Object* findObject(CK_OBJECT_HANDLE h);  // lock held
+bool attributeSensitive(const Object& o, const Attr& a);
+Bytes toBytes(const void* p, size_t n);
+Bytes ulongBytes(CK_ULONG v);
+void closeSessionLocked(Session& s);
+CK_ULONG sessionCount(bool rwOnly);  // lock held
+void padText(uint8_t* field, size_t width, const char* text);
+
+}  // namespace mock
+
+#endif
