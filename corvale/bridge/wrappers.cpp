@@ -151,12 +151,18 @@ jclass Date::getDateHelperClass(JNIEnv* env) {
 }
 
 Date::Date(JNIEnv* e, JNIString text, int kind) : env(e) {
+    // The record around the date is still to be made, and with the lookup's
+    // error pending every later NewObject would fail: clear it.
     jclass cls = getDateHelperClass(e);
-    if (!cls) return;
+    if (!cls) {
+        e->ExceptionClear();
+        return;
+    }
     if (!toDateMethod)
         toDateMethod = e->GetStaticMethodID(cls, "toDate", "(Ljava/lang/String;I)Ljava/util/Date;");
     if (!toDateMethod) {
         writeMessage(CORVALE_MSG("Error retrieving method id for method DateHelper.toDate(JNIString,int)\n"));
+        e->ExceptionClear();
         return;
     }
     obj = e->CallStaticObjectMethod(cls, toDateMethod, text.str, static_cast<jint>(kind));

@@ -5,6 +5,14 @@
 #include <jni.h>
 #include <p11-kit/pkcs11.h>
 
+// Two v2.x mechanism flags that p11-kit's header leaves out.
+#ifndef CKF_EC_F_2M
+#define CKF_EC_F_2M (1UL << 21)
+#endif
+#ifndef CKF_EC_ECPARAMETERS
+#define CKF_EC_ECPARAMETERS (1UL << 22)
+#endif
+
 namespace corvale {
 
 // Java long -> CK_ULONG: the low bits that fit (32 on i386, all 64 on x86-64).

@@ -593,7 +593,7 @@ void answerStruct(StructKind kind, void* s) {
         uint8_t* at = base + f.offset;
         if (f.text) {
             std::memset(at, ' ', f.size);
-            std::memcpy(at, p.text.data(), p.text.size() < f.size ? p.text.size() : f.size);
+            if (!p.text.empty()) std::memcpy(at, p.text.data(), p.text.size() < f.size ? p.text.size() : f.size);
         } else if (f.size == 1) {
             *at = static_cast<uint8_t>(p.number);
         } else {

@@ -1,0 +1,7 @@
+package quorvel.pkcs.pkcs11.jni;
+
+/** A DateHelper without toDate: the token clock cannot be converted. */
+public final class DateHelper {
+    private DateHelper() {
+    }
+}
