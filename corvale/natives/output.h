@@ -3,6 +3,7 @@
 // output length the module decides goes through fetchOutput.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -47,7 +48,8 @@ private:
         data_ = nullptr;
         size_ = 0;
     }
-    alignas(T) unsigned char inline_[InlineBytes];
+    // Aligned for any type: parameter bytes may be read as structures in place.
+    alignas(std::max_align_t) alignas(T) unsigned char inline_[InlineBytes];
     std::unique_ptr<T[]> heap_;
     T* data_ = nullptr;
     size_t size_ = 0;

@@ -1,0 +1,155 @@
+#include "corvale/templates/templates.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "corvale/bridge/values.h"
+
+namespace corvale {
+
+namespace {
+
+jclass byteArrayClass;  // global reference to byte[], filled on first use
+
+jclass getByteArrayClass(JNIEnv* env) {
+    if (byteArrayClass) return byteArrayClass;
+    jclass local = env->FindClass("[B");
+    if (!local) return nullptr;
+    byteArrayClass = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return byteArrayClass;
+}
+
+// Attribute i from one TemplateAttribute; false when it cannot be used.
+bool readAttribute(JNIEnv* env, jobject element, jclass bytes, Template& tpl, size_t i,
+                   TemplateValues values) {
+    TemplateAttribute attribute = TemplateAttribute::of(env, element);
+    LocalRef type(env, attribute.getType().obj);
+    LocalRef value(env, attribute.getValue().obj);
+    if (!type.obj) return false;
+    if (value.obj) {
+        // Anything but a byte[] would be read as one by GetArrayLength.
+        if (!env->IsInstanceOf(value.obj, bytes)) return false;
+        if (values == TemplateValues::Copy) {
+            auto array = static_cast<jbyteArray>(value.obj);
+            jsize length = env->GetArrayLength(array);
+            CK_BYTE* buffer = tpl.allocateValue(i, static_cast<CK_ULONG>(length));
+            if (!buffer) return false;
+            env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(buffer));
+        }
+    }
+    tpl[i].type = toUlong(AttributeType::of(env, type.obj).getCode());
+    return true;
+}
+
+} // namespace
+
+bool Template::allocate(size_t count) {
+    if (!attributes_.allocate(count) || !rooms_.allocate(count)) return false;
+    std::memset(attributes_.data(), 0, count * sizeof(CK_ATTRIBUTE));
+    std::memset(rooms_.data(), 0, count * sizeof(CK_ULONG));
+    count_ = count;
+    return true;
+}
+
+CK_BYTE* Template::allocateValue(size_t i, CK_ULONG length) {
+    if (i >= count_ || length > static_cast<CK_ULONG>(INT32_MAX)) return nullptr;
+    size_t start = (arenaUsed_ + kValueAlignment - 1) & ~(kValueAlignment - 1);
+    CK_BYTE* value;
+    if (start <= kArenaBytes && length <= kArenaBytes - start) {
+        value = arena_ + start;
+        arenaUsed_ = start + length;
+    } else {
+        if (!spills_) {
+            spills_.reset(new (std::nothrow) Spill[count_]);
+            if (!spills_) return nullptr;
+        }
+        Spill& spill = spills_[i];
+        if (spill.bytes) explicit_bzero(spill.bytes.get(), spill.size);
+        spill.bytes.reset(new (std::nothrow) CK_BYTE[length]);
+        spill.size = spill.bytes ? length : 0;
+        value = spill.bytes.get();
+        if (!value) return nullptr;
+    }
+    attributes_.data()[i].pValue = value;
+    attributes_.data()[i].ulValueLen = length;
+    rooms_.data()[i] = length;
+    return value;
+}
+
+void Template::releaseValues() {
+    // Wiped through our own records: the module may have rewritten the lengths.
+    if (arenaUsed_) explicit_bzero(arena_, arenaUsed_);
+    arenaUsed_ = 0;
+    if (spills_) {
+        for (size_t i = 0; i < count_; ++i) {
+            if (spills_[i].bytes) explicit_bzero(spills_[i].bytes.get(), spills_[i].size);
+        }
+        spills_.reset();
+    }
+    for (size_t i = 0; i < count_; ++i) {
+        attributes_.data()[i].pValue = nullptr;
+        attributes_.data()[i].ulValueLen = 0;
+        rooms_.data()[i] = 0;
+    }
+}
+
+void destroyTemplate(Template& tpl) {
+    tpl.releaseValues();
+    tpl.attributes_.allocate(0);
+    tpl.rooms_.allocate(0);
+    tpl.count_ = 0;
+}
+
+bool createTemplate(JNIEnv* env, jobjectArray array, Template& tpl, TemplateValues values) {
+    destroyTemplate(tpl);
+    if (!array) return false;
+    jsize n = env->GetArrayLength(array);
+    jclass bytes = getByteArrayClass(env);
+    if (!bytes || !tpl.allocate(static_cast<size_t>(n))) return false;
+    for (jsize i = 0; i < n; ++i) {
+        LocalRef element(env, env->GetObjectArrayElement(array, i));
+        if (!element.obj || !readAttribute(env, element.obj, bytes, tpl, static_cast<size_t>(i), values)) {
+            destroyTemplate(tpl);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool fillTemplate(JNIEnv* env, jobjectArray array, const Template& tpl) {
+    for (size_t i = 0; i < tpl.count(); ++i) {
+        const CK_ATTRIBUTE& a = tpl[i];
+        LocalRef value(env, a.pValue ? newByteArray(env, static_cast<CK_BYTE*>(a.pValue), a.ulValueLen) : nullptr);
+        if (a.pValue && !value.obj) return false;
+        LocalRef type(env, AttributeType(env, toJlong(a.type)).obj);
+        if (!type.obj) return false;
+        LocalRef attribute(env, TemplateAttribute(env, AttributeType::of(env, type.obj), Object{env, value.obj}).obj);
+        if (!attribute.obj) return false;
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), attribute.obj);
+    }
+    return true;
+}
+
+void copy(CK_BYTE* destination, const CK_BYTE* source, unsigned int count) {
+    for (unsigned int i = 0; i < count; ++i) destination[i] = source[i];
+}
+
+} // namespace corvale
+
+extern "C" JNIEXPORT int throwException(JNIEnv* env, const char* className, const char* format, ...) {
+    jclass cls = env->FindClass(className);
+    if (!cls) return 0;
+    char message[200] = "";
+    if (format) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+    }
+    env->ThrowNew(cls, message);
+    env->DeleteLocalRef(cls);
+    return 1;
+}
