@@ -9,7 +9,7 @@ import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
 import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
-/** Object, cryptographic and key natives of an object without a module call nothing. */
+/** Natives of an object without a bound module (new, refused, finalised) call nothing. */
 class NotBoundTest {
 
     private static final long NOT_INITIALIZED = 0x190;
@@ -25,6 +25,54 @@ class NotBoundTest {
         }
         assertEquals(0, Mock.calls().length - Mock.calls("C_Initialize").length - Mock.calls("C_Finalize").length,
                 String.join("\n", Mock.calls()));
+    }
+
+    @Test
+    void queryLoginAndSessionNativesAnswerNotInitializedToo() {
+        Mock.resetAll();
+        NativeCryptokiFunctions bound = new NativeCryptokiFunctions();
+        assertEquals(1, bound.doInitialize("mock"));
+        NativeCryptokiFunctions refused = new NativeCryptokiFunctions();
+        assertEquals(0, refused.doInitialize("mock"));
+        Mock.clearCalls();
+        SlotId slot = new SlotId(1);
+        SessionHandle s = new SessionHandle(1);
+        for (NativeCryptokiFunctions p11 : new NativeCryptokiFunctions[] {new NativeCryptokiFunctions(), refused}) {
+            GetInfoResult info = p11.getInfo();
+            assertNull(info.getInfo());
+            assertEquals(NOT_INITIALIZED, info.getReturnValue().getValue());
+            SlotListResult slots = p11.getSlotList(true);
+            assertNull(slots.getSlotIds());
+            assertEquals(NOT_INITIALIZED, slots.getReturnValue().getValue());
+            assertNull(p11.getSlotInfo(slot).getInfo());
+            assertEquals(NOT_INITIALIZED, p11.getSlotInfo(slot).getResult().getValue());
+            assertEquals(NOT_INITIALIZED, p11.getTokenInfo(slot).getResult().getValue());
+            assertNull(p11.getMechanismList(slot).getMechanisms());
+            MechanismInformationFlags[] flags = new MechanismInformationFlags[1];
+            int[] sizes = {7, 7};
+            assertEquals(NOT_INITIALIZED,
+                    p11.getMechanismInfo(slot, MechanismType.CKM_SHA256, flags, sizes).getValue());
+            assertNull(flags[0]);
+            assertArrayEquals(new int[] {7, 7}, sizes);
+            assertEquals(NOT_INITIALIZED, p11.waitForSlotEvent(false).getResult().getValue());
+            for (ReturnValue rv : new ReturnValue[] {
+                p11.initToken(slot, "so", "label"), p11.initPIN(s, "1234"), p11.setPIN(s, "1234", "5678"),
+                p11.login(s, UserType.USER, "1234"), p11.logout(s), p11.closeSession(s),
+                p11.closeAllSessions(slot), p11.setOperationState(s, new byte[1], new Handle(0), new Handle(0)),
+            }) {
+                assertEquals(NOT_INITIALIZED, rv.getValue());
+            }
+            OpenSessionResult opened = p11.openSession(slot, new OpenSessionFlags());
+            assertEquals(NOT_INITIALIZED, opened.getResult().getValue());
+            assertEquals(NOT_INITIALIZED, p11.openSession(slot, new OpenSessionFlags(), (h, e) -> { })
+                    .getResult().getValue());
+            assertEquals(NOT_INITIALIZED, p11.getSessionInfo(s).getResult().getValue());
+            assertNull(p11.getOperationState(s).getState());
+            assertEquals(NOT_INITIALIZED, p11.getOperationState(s).getResult().getValue());
+        }
+        assertEquals(0, Mock.calls().length, String.join("\n", Mock.calls()));
+        refused.finalize();
+        bound.finalize();
     }
 
     private static void check(NativeCryptokiFunctions p11) {
