@@ -1,7 +1,7 @@
 // Started by the deskrun tests through the shell: reports how it was started
 // (show command, working directory, own file name, arguments) into the file
-// named by DESKRUN_CHILD_OUT, as UTF-8 "key=value" lines. The file appears
-// complete or not at all.
+// named by DESKRUN_CHILD_OUT, as UTF-8 "key=value" lines ending in "end=1".
+// The file is written aside and renamed into place.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -48,6 +48,7 @@ int main() {
         report += "arg=" + utf8(argv[i]) + "\n";
     }
     LocalFree(argv);
+    report += "end=1\n";
 
     std::wstring tmpPath = std::wstring(outPath) + L".tmp";
     HANDLE file = CreateFileW(tmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
