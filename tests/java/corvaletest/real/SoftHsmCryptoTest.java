@@ -10,8 +10,6 @@ import static quorvel.pkcs.pkcs11.MechanismType.*;
 import corvaletest.Attributes;
 import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
-import java.security.AlgorithmParameters;
-import java.security.KeyFactory;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
@@ -20,17 +18,10 @@ import java.security.SecureRandom;
 import java.security.Signature;
 import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.ECGenParameterSpec;
-import java.security.spec.ECParameterSpec;
-import java.security.spec.ECPoint;
-import java.security.spec.ECPublicKeySpec;
-import java.security.spec.RSAPublicKeySpec;
 import java.util.Arrays;
 import java.util.HashSet;
 import java.util.Set;
 import javax.crypto.Cipher;
-import javax.crypto.spec.IvParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -180,9 +171,9 @@ class SoftHsmCryptoTest {
 
         assumeTrue(JAVA_CIPHERS, "javax.crypto does not start in the i386 JVM under qemu");
         Cipher java = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        java.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyBytes, "AES"), new IvParameterSpec(iv));
+        java.init(Cipher.DECRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
         assertArrayEquals(plain, java.doFinal(one.getData()), "Java decrypts the token's ciphertext");
-        java.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(keyBytes, "AES"), new IvParameterSpec(iv));
+        java.init(Cipher.ENCRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
         byte[] javaCt = java.doFinal(plain);
         ok(p11.decryptInit(session, CKM_AES_CBC_PAD, iv, key), "decryptInit");
         assertArrayEquals(plain, p11.decrypt(session, javaCt, 0, javaCt.length).getData(),
@@ -204,8 +195,8 @@ class SoftHsmCryptoTest {
 
         TemplateAttribute[] t = Attributes.of().read(CKA_MODULUS, CKA_PUBLIC_EXPONENT).array();
         ok(p11.getAttributeValueNative(session, pub, t), "read the public key");
-        PublicKey javaPub = KeyFactory.getInstance("RSA").generatePublic(new RSAPublicKeySpec(
-                new BigInteger(1, valueOf(t, CKA_MODULUS)), new BigInteger(1, valueOf(t, CKA_PUBLIC_EXPONENT))));
+        PublicKey javaPub = JdkKeys.rsa(new BigInteger(1, valueOf(t, CKA_MODULUS)),
+                new BigInteger(1, valueOf(t, CKA_PUBLIC_EXPONENT)));
         assertEquals(2048, ((RSAPublicKey) javaPub).getModulus().bitLength());
 
         byte[] data = random(300);
@@ -267,12 +258,7 @@ class SoftHsmCryptoTest {
         byte[] point = read(pub, CKA_EC_POINT);
         assertEquals(67, point.length);
         assertArrayEquals(new byte[] {0x04, 65, 0x04}, Arrays.copyOf(point, 3));
-        AlgorithmParameters ap = AlgorithmParameters.getInstance("EC");
-        ap.init(new ECGenParameterSpec("secp256r1"));
-        ECParameterSpec p256 = ap.getParameterSpec(ECParameterSpec.class);
-        PublicKey javaPub = KeyFactory.getInstance("EC").generatePublic(new ECPublicKeySpec(new ECPoint(
-                new BigInteger(1, Arrays.copyOfRange(point, 3, 35)),
-                new BigInteger(1, Arrays.copyOfRange(point, 35, 67))), p256));
+        PublicKey javaPub = JdkKeys.p256(Arrays.copyOfRange(point, 2, 67));
 
         byte[] data = random(200);
         ok(p11.signInit(session, CKM_ECDSA, null, priv), "signInit");
@@ -285,13 +271,13 @@ class SoftHsmCryptoTest {
         assertTrue(verifier.verify(sig.getData()), "Java verifies the token's signature");
 
         KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
-        generator.initialize(new ECGenParameterSpec("secp256r1"));
+        generator.initialize(256);  // P-256
         KeyPair javaPair = generator.generateKeyPair();
         Signature signer = Signature.getInstance("SHA256withECDSAinP1363Format");
         signer.initSign(javaPair.getPrivate());
         signer.update(data);
         byte[] javaSig = signer.sign();
-        ECPoint w = ((ECPublicKey) javaPair.getPublic()).getW();
+        var w = ((ECPublicKey) javaPair.getPublic()).getW();
         byte[] encoded = concat(new byte[] {0x04, 65, 0x04}, fixed(w.getAffineX()), fixed(w.getAffineY()));
         CreateObjectResult imported = p11.createObjectNative(session, Attributes.of()
                 .ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, CKK_EC).bool(CKA_TOKEN, false)
@@ -328,7 +314,7 @@ class SoftHsmCryptoTest {
 
         assumeTrue(JAVA_CIPHERS, "javax.crypto does not start in the i386 JVM under qemu");
         Cipher java = Cipher.getInstance("AESWrap");
-        java.init(Cipher.UNWRAP_MODE, new SecretKeySpec(kek, "AES"));
+        java.init(Cipher.UNWRAP_MODE, JdkKeys.aes(kek));
         assertArrayEquals(secret, java.unwrap(wrapped.getData(), "AES", Cipher.SECRET_KEY).getEncoded(),
                 "Java unwraps the token's wrapping");
     }

@@ -11,8 +11,6 @@ import corvaletest.Attributes;
 import java.security.MessageDigest;
 import java.security.SecureRandom;
 import javax.crypto.Cipher;
-import javax.crypto.spec.IvParameterSpec;
-import javax.crypto.spec.SecretKeySpec;
 import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -78,7 +76,7 @@ class SoftokenCryptoTest {
 
         assumeTrue(SoftHsmCryptoTest.javaCiphers(), "javax.crypto does not start in the i386 JVM under qemu");
         Cipher java = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        java.init(Cipher.DECRYPT_MODE, new SecretKeySpec(keyBytes, "AES"), new IvParameterSpec(iv));
+        java.init(Cipher.DECRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
         assertArrayEquals(plain, java.doFinal(ct.getData()));
     }
 
