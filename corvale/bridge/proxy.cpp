@@ -27,12 +27,20 @@ jmethodID lookupMethod(JNIEnv* env, JavaMethod& m) {
 }
 
 jobject construct(JNIEnv* env, JavaMethod& ctor, std::initializer_list<jvalue> args) {
+    // A part that failed before (say, a nested record hit OutOfMemoryError)
+    // left its exception pending, and no further JNI call is allowed then:
+    // this object fails alike and the exception reaches the Java caller.
+    if (env->ExceptionCheck()) {
+        writeMessage(ctor.owner->constructionFailed);
+        return nullptr;
+    }
     jclass cls = lookupClass(env, *ctor.owner);
     if (!cls) return nullptr;
     jmethodID id = lookupMethod(env, ctor);
     if (!id) return nullptr;
     jobject obj = env->NewObjectA(cls, id, args.begin());
-    if (!obj || env->ExceptionCheck()) writeMessage(ctor.owner->constructionFailed);
+    // A constructor that throws yields null: no separate exception check.
+    if (!obj) writeMessage(ctor.owner->constructionFailed);
     return obj;
 }
 

@@ -61,7 +61,7 @@ CORVALE_NATIVE(wrapKey)(JNIEnv* env, jobject self, jobject session, jobject mech
     CK_OBJECT_HANDLE wrapping = handleOf(env, wrappingKey);
     CK_OBJECT_HANDLE wrapped = handleOf(env, key);
     CK_SESSION_HANDLE s = sessionOf(env, session);
-    Bytes out;
+    OutBytes out;
     CK_ULONG count = 0;
     CK_RV rv = fetchOutput(
         [&](CK_BYTE* buffer, CK_ULONG* length) {

@@ -52,6 +52,10 @@ jobject dataResult(JNIEnv* env, CK_RV rv, const Scratch<CK_BYTE, N>& out, CK_ULO
     return Result(env, data, returnValue(env, rv)).obj;
 }
 
+// Output room: a 4 KiB input plus a cipher's padding or tag stays on the
+// stack, like the input it came from.
+using OutBytes = Scratch<CK_BYTE, 4096 + 64>;
+
 using KeyedInitFn = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE);
 using DataOutFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE*, CK_ULONG*);
 using FinalOutFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG*);
@@ -72,7 +76,7 @@ jobject dataOut(JNIEnv* env, CK_FUNCTION_LIST* functions, jobject session, const
                 DataOutFn CK_FUNCTION_LIST::*fn) {
     CK_SESSION_HANDLE s = sessionOf(env, session);
     DataOutFn call = functions->*fn;
-    Bytes out;
+    OutBytes out;
     CK_ULONG count = 0;
     CK_RV rv = fetchOutput(
         [&](CK_BYTE* buffer, CK_ULONG* length) { return call(s, input.data(), input.size(), buffer, length); },
@@ -102,7 +106,7 @@ jobject finalOut(JNIEnv* env, jobject self, jobject session, FinalOutFn CK_FUNCT
     if (!functions) return notBound<Result>(env);
     CK_SESSION_HANDLE s = sessionOf(env, session);
     FinalOutFn call = functions->*fn;
-    Bytes out;
+    OutBytes out;
     CK_ULONG count = 0;
     CK_RV rv = fetchOutput([&](CK_BYTE* buffer, CK_ULONG* length) { return call(s, buffer, length); }, out,
                            count, ZeroLength::Empty);
