@@ -24,7 +24,7 @@ else
     jvmflags=""
 fi
 case $suite in
-    mock)
+    mock|stress)
         ln -s "$testlib/libmock.so" "$work/libs/libsoftoken.so"
         ln -s "$testlib/libmock.so" "$work/libs/libkulm.so" ;;
     real)
@@ -40,9 +40,10 @@ CONF
 
 if [ "${CORVALE_SANITIZE:-0}" = 1 ]; then
     # The JVM itself is not instrumented: preload the runtime, leave SEGV
-    # handling to the JVM, and skip leak checking at its exit.
+    # handling to the JVM, and skip leak checking at its exit. An absurd
+    # allocation fails as it would with the system's malloc.
     export LD_PRELOAD=$(g++ -print-file-name=libasan.so)
-    export ASAN_OPTIONS=handle_segv=0:detect_leaks=0:abort_on_error=1
+    export ASAN_OPTIONS=handle_segv=0:detect_leaks=0:abort_on_error=1:allocator_may_return_null=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 export LD_LIBRARY_PATH=$work/libs:$testlib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
@@ -54,8 +55,9 @@ props=(-Dcorvale.library="$lib" -Dcorvale.java="$CORVALE_JAVA" -Dcorvale.jvmflag
 cd "$work/run"
 out=$work/junit.out
 set +e
+# CORVALE_JVM_OPTS: extra options, e.g. -Dcorvale.hostile.seed=N to replay a run.
 # shellcheck disable=SC2086
-"$CORVALE_JAVA" -Xcheck:jni $jvmflags "${props[@]}" \
+"$CORVALE_JAVA" -Xcheck:jni $jvmflags "${props[@]}" ${CORVALE_JVM_OPTS:-} \
     -jar /usr/share/java/junit-platform-console-standalone.jar \
     --disable-banner --details=tree --disable-ansi-colors --fail-if-no-tests \
     -cp "$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes" \

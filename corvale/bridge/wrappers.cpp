@@ -151,6 +151,9 @@ jclass Date::getDateHelperClass(JNIEnv* env) {
 }
 
 Date::Date(JNIEnv* e, JNIString text, int kind) : env(e) {
+    // Making the clock text failed (its OutOfMemoryError is pending): no JNI
+    // call may follow, and that error must reach the caller, not be cleared.
+    if (!text.str || e->ExceptionCheck()) return;
     // The record around the date is still to be made, and with the lookup's
     // error pending every later NewObject would fail: clear it.
     jclass cls = getDateHelperClass(e);

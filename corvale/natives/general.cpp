@@ -167,6 +167,8 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
                                      toUlong(MechanismType::of(env, type).getType()), &info);
     if (rv != CKR_OK) return returnValue(env, rv).obj;
     MechanismInformationFlags flags(env, info.flags);
+    // Its exception is pending: no JNI call may follow, the caller gets it.
+    if (!flags.obj) return nullptr;
     // Callers rely on the maximum never reading above 0x80000000 (which Java
     // sees as Integer.MIN_VALUE).
     CK_ULONG max = info.ulMaxKeySize > 0x80000000UL ? 0x80000000UL : info.ulMaxKeySize;

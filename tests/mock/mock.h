@@ -67,6 +67,9 @@ typedef struct MockControl {
     // thread of the module's own; stores up to cap return codes, returns the
     // number of callbacks called.
     size_t (*notify_sessions)(CK_NOTIFICATION event, CK_RV* rvs, size_t cap);
+    // Hostile mode: every call but C_GetFunctionList is answered from a
+    // stream seeded with seed (see answerHostile); off again on reset.
+    void (*set_hostile)(int on, unsigned long long seed);
 } MockControl;
 
 typedef const MockControl* (*MockControlFn)(void);

@@ -276,7 +276,7 @@ CK_ULONG sessionCount(bool rwOnly) {
 }
 
 void updateInstrumented() {
-    bool any = g.recording.load();
+    bool any = g.recording.load() || g.hostile;
     for (const Script& s : g.scripts) any = any || s.any();
     g.instrumented.store(any);
 }
@@ -289,6 +289,7 @@ void resetState() {
     g.log.clear();
     std::memset(g.nullEntry, 0, sizeof g.nullEntry);
     g.listNull = false;
+    g.hostile = false;
     g.slots = {{1, true}, {2, false}};
     g.mechanisms.assign(std::begin(kDefaultMechanisms), std::end(kDefaultMechanisms));
     g.patches.clear();
@@ -475,6 +476,12 @@ bool Call::enter() {
     hasOutput_ = s.hasOutput;
     if (hasOutput_) output_ = s.output;
     grow_ = s.grow;
+    // The function list itself stays sound: a table of garbage pointers
+    // would test nothing but the process's death.
+    if (g.hostile && fn_ != F_GetFunctionList) {
+        rv_ = answerHostile(*this);
+        return true;
+    }
     auto it = s.rvAt.find(n);
     if (it != s.rvAt.end()) {
         rv_ = it->second;
@@ -485,6 +492,186 @@ bool Call::enter() {
         return true;
     }
     return false;
+}
+
+Call& Call::out(OutKind kind, void* p, CK_ULONG* len, size_t n) {
+    if (nOuts_ < 2) outs_[nOuts_++] = Out{kind, p, len, n};
+    return *this;
+}
+Call& Call::outUlong(CK_ULONG* p) { return out(O_ULONG, p, nullptr, 0); }
+Call& Call::outStruct(void* p, size_t size) { return out(O_STRUCT, p, nullptr, size); }
+Call& Call::outBytes(CK_BYTE* p, CK_ULONG* len) { return out(O_BYTES, p, len, 0); }
+Call& Call::outList(CK_ULONG* p, CK_ULONG* count) { return out(O_LIST, p, count, 0); }
+Call& Call::outFound(CK_ULONG* p, CK_ULONG max, CK_ULONG* count) { return out(O_FOUND, p, count, max); }
+Call& Call::outAttrs(CK_ATTRIBUTE* t, CK_ULONG count) { return out(O_ATTRS, t, nullptr, count); }
+Call& Call::outFill(CK_BYTE* p, CK_ULONG len) { return out(O_FILL, p, nullptr, len); }
+
+// ---- hostile answers ----------------------------------------------------------------
+
+namespace {
+
+uint64_t nextRandom() {
+    uint64_t x = g.hostileState;
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    g.hostileState = x;
+    return x * 0x2545F4914F6CDD1DULL;
+}
+
+// 0 .. n-1; n > 0.
+uint64_t below(uint64_t n) { return nextRandom() % n; }
+bool chance(unsigned percent) { return below(100) < percent; }
+
+const CK_RV kCommonCodes[] = {
+    CKR_CANCEL, CKR_HOST_MEMORY, CKR_SLOT_ID_INVALID, CKR_GENERAL_ERROR, CKR_FUNCTION_FAILED,
+    CKR_ARGUMENTS_BAD, CKR_NO_EVENT, CKR_ATTRIBUTE_SENSITIVE, CKR_ATTRIBUTE_TYPE_INVALID,
+    CKR_DEVICE_ERROR, CKR_DEVICE_REMOVED, CKR_FUNCTION_NOT_SUPPORTED, CKR_KEY_HANDLE_INVALID,
+    CKR_MECHANISM_INVALID, CKR_OBJECT_HANDLE_INVALID, CKR_OPERATION_ACTIVE,
+    CKR_OPERATION_NOT_INITIALIZED, CKR_PIN_INCORRECT, CKR_SESSION_HANDLE_INVALID,
+    CKR_SIGNATURE_INVALID, CKR_TOKEN_NOT_PRESENT, CKR_USER_NOT_LOGGED_IN, CKR_BUFFER_TOO_SMALL,
+    CKR_CRYPTOKI_NOT_INITIALIZED, CKR_CRYPTOKI_ALREADY_INITIALIZED, CKR_FUNCTION_REJECTED,
+};
+
+CK_RV hostileCode() {
+    unsigned roll = static_cast<unsigned>(below(100));
+    if (roll < 60) return CKR_OK;
+    if (roll < 68) return CKR_BUFFER_TOO_SMALL;  // the code the protocol reacts to
+    if (roll < 85) return kCommonCodes[below(sizeof kCommonCodes / sizeof kCommonCodes[0])];
+    if (roll < 93) return static_cast<CK_RV>(CKR_VENDOR_DEFINED | (nextRandom() & 0x7FFFFFFF));
+    if (roll < 96) return ~static_cast<CK_RV>(0);
+    return static_cast<CK_RV>(nextRandom());
+}
+
+// A number without meaning: a handle, an id, a size.
+CK_ULONG garbageUlong() {
+    switch (below(8)) {
+    case 0: return 0;
+    case 1: return ~static_cast<CK_ULONG>(0);
+    case 2: return static_cast<CK_ULONG>(0x80000000UL);
+    case 3: return static_cast<CK_ULONG>(0x7FFFFFFFUL);
+    case 4: return static_cast<CK_ULONG>(below(16));
+    default: return static_cast<CK_ULONG>(nextRandom());
+    }
+}
+
+// A length where the caller gave no buffer: mostly plausible, sometimes
+// absurd (the caller must not trust it for more than an allocation).
+CK_ULONG queryLength() {
+    unsigned roll = static_cast<unsigned>(below(100000));
+    if (roll < 15000) return 0;
+    if (roll < 65000) return static_cast<CK_ULONG>(1 + below(64));
+    if (roll < 95000) return static_cast<CK_ULONG>(65 + below(8192));
+    if (roll < 95500) return ~static_cast<CK_ULONG>(0);  // CK_UNAVAILABLE_INFORMATION
+    if (roll < 99990) return static_cast<CK_ULONG>(0x10000 + below(0x100000));
+    // Allocations that may succeed and cost the caller a gigabyte or more:
+    // rare, so that a run stays short.
+    if (roll < 99995) return static_cast<CK_ULONG>(0xFFFFFFFFUL);
+    return static_cast<CK_ULONG>(0x7FFFFFFFUL);
+}
+
+// The length reported after a buffer of room was given: at, below or above it.
+CK_ULONG reportedLength(CK_ULONG room) {
+    switch (below(10)) {
+    case 0: case 1: case 2: return room;
+    case 3: return room ? static_cast<CK_ULONG>(below(room)) : 0;
+    case 4: return 0;
+    case 5: return room + 1;
+    case 6: return room + static_cast<CK_ULONG>(1 + below(4096));
+    case 7: return ~static_cast<CK_ULONG>(0);
+    case 8: return static_cast<CK_ULONG>(0x80000000UL) + static_cast<CK_ULONG>(below(2)) * room;
+    default: return static_cast<CK_ULONG>(nextRandom());
+    }
+}
+
+// Bytes for text fields and data: invalid UTF-8, zero bytes, blanks, noise.
+void garbageBytes(uint8_t* p, size_t n) {
+    static const uint8_t kPalette[] = {0x00, 0x20, 0x41, 0x7F, 0x80, 0xBF, 0xC0, 0xC1, 0xC3,
+                                       0xE0, 0xED, 0xA0, 0xF0, 0xF4, 0xF5, 0xFE, 0xFF, 0x0A};
+    switch (below(5)) {
+    case 0: std::memset(p, 0, n); return;
+    case 1: std::memset(p, 0xFF, n); return;
+    case 2:
+        for (size_t i = 0; i < n; ++i) p[i] = kPalette[below(sizeof kPalette)];
+        return;
+    default:
+        for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(nextRandom() >> 24);
+        return;
+    }
+}
+
+// How much of the room is actually written: never past it, and never more
+// than 64 KiB, so that a huge room costs no time here.
+size_t written(size_t room) {
+    if (room > 0x10000) room = 0x10000;
+    if (!room || chance(10)) return 0;
+    return chance(60) ? room : static_cast<size_t>(below(room + 1));
+}
+
+void hostileOutput(const Call::Out& o) {
+    if (chance(5)) return;  // leaves the caller's memory as it was
+    switch (o.kind) {
+    case Call::O_ULONG:
+        if (o.p) *static_cast<CK_ULONG*>(o.p) = garbageUlong();
+        return;
+    case Call::O_STRUCT:
+        if (o.p) garbageBytes(static_cast<uint8_t*>(o.p), o.n);
+        return;
+    case Call::O_FILL:
+        if (o.p) garbageBytes(static_cast<uint8_t*>(o.p), written(o.n));
+        return;
+    case Call::O_BYTES:
+    case Call::O_LIST: {
+        if (!o.len) return;
+        if (!o.p) {
+            *o.len = queryLength();
+            return;
+        }
+        CK_ULONG room = *o.len;
+        size_t w = written(room);
+        if (o.kind == Call::O_BYTES) {
+            garbageBytes(static_cast<uint8_t*>(o.p), w);
+        } else {
+            CK_ULONG* items = static_cast<CK_ULONG*>(o.p);
+            for (size_t i = 0; i < w; ++i) items[i] = garbageUlong();
+        }
+        *o.len = reportedLength(room);
+        return;
+    }
+    case Call::O_FOUND: {
+        CK_ULONG* items = static_cast<CK_ULONG*>(o.p);
+        size_t w = items ? written(o.n) : 0;
+        for (size_t i = 0; i < w; ++i) items[i] = garbageUlong();
+        if (o.len) *o.len = reportedLength(static_cast<CK_ULONG>(o.n));
+        return;
+    }
+    case Call::O_ATTRS: {
+        CK_ATTRIBUTE* t = static_cast<CK_ATTRIBUTE*>(o.p);
+        for (size_t i = 0; t && i < o.n; ++i) {
+            CK_ATTRIBUTE& a = t[i];
+            if (chance(5)) continue;
+            if (!a.pValue) {
+                a.ulValueLen = chance(20) ? CK_UNAVAILABLE_INFORMATION : queryLength();
+                continue;
+            }
+            CK_ULONG room = a.ulValueLen;
+            garbageBytes(static_cast<uint8_t*>(a.pValue), written(room));
+            a.ulValueLen = chance(10) ? CK_UNAVAILABLE_INFORMATION : reportedLength(room);
+        }
+        return;
+    }
+    }
+}
+
+}  // namespace
+
+CK_RV answerHostile(const Call& c) {
+    CK_RV rv = hostileCode();
+    // Modules write outputs on failures too (CKR_BUFFER_TOO_SMALL, attribute
+    // errors), so outputs are garbled whatever the code.
+    for (int i = 0; i < c.nOuts_; ++i)
+        if (rv == CKR_OK || chance(50)) hostileOutput(c.outs_[i]);
+    return rv;
 }
 
 // ---- answer paths -----------------------------------------------------------------
@@ -805,6 +992,15 @@ void ctlSetNextSessionHandle(CK_SESSION_HANDLE h) {
     g.nextSession = h;
 }
 
+void ctlSetHostile(int on, unsigned long long seed) {
+    std::lock_guard<std::mutex> lock(g.mu);
+    g.hostile = on != 0;
+    // xorshift must not start at 0; the seed is mixed so that near seeds differ.
+    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL;
+    g.hostileState = x ? x : 1;
+    updateInstrumented();
+}
+
 int ctlIsInitialized() { return g.initialized.load() ? 1 : 0; }
 
 size_t ctlNotifySessions(CK_NOTIFICATION event, CK_RV* rvs, size_t cap) {
@@ -856,6 +1052,7 @@ const MockControl kControl = {
     ctlSetNextSessionHandle,
     ctlIsInitialized,
     ctlNotifySessions,
+    ctlSetHostile,
 };
 
 }  // namespace

@@ -114,6 +114,7 @@ MOCK_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_UL
     Call c(F_Encrypt);
     c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
     c.ptr("encryptedData", pEncryptedData).ulongIn("encryptedDataLen", pulEncryptedDataLen);
+    c.outBytes(pEncryptedData, pulEncryptedDataLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
@@ -127,6 +128,7 @@ MOCK_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedDa
     Call c(F_Decrypt);
     c.num("session", hSession).bytes("encryptedData", pEncryptedData, ulEncryptedDataLen);
     c.num("encryptedDataLen", ulEncryptedDataLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
+    c.outBytes(pData, pulDataLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
@@ -140,6 +142,7 @@ MOCK_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULO
     Call c(F_Digest);
     c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
     c.ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
+    c.outBytes(pDigest, pulDigestLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
@@ -154,6 +157,7 @@ MOCK_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG
     Call c(F_Sign);
     c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
     c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
+    c.outBytes(pSignature, pulSignatureLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
@@ -167,6 +171,7 @@ MOCK_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, C
     Call c(F_SignRecover);
     c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
     c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
+    c.outBytes(pSignature, pulSignatureLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN_RECOVER, &s)) return rv;
@@ -181,6 +186,7 @@ MOCK_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSigna
     Call c(F_VerifyRecover);
     c.num("session", hSession).bytes("signature", pSignature, ulSignatureLen);
     c.num("signatureLen", ulSignatureLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
+    c.outBytes(pData, pulDataLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_VERIFY_RECOVER, &s)) return rv;
@@ -234,6 +240,7 @@ MOCK_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
     Call c(F_EncryptUpdate);
     c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
     c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
+    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
@@ -247,6 +254,7 @@ MOCK_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEn
     Call c(F_EncryptFinal);
     c.num("session", hSession).ptr("lastEncryptedPart", pLastEncryptedPart);
     c.ulongIn("lastEncryptedPartLen", pulLastEncryptedPartLen);
+    c.outBytes(pLastEncryptedPart, pulLastEncryptedPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
@@ -259,6 +267,7 @@ MOCK_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncry
     Call c(F_DecryptUpdate);
     c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
     c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
+    c.outBytes(pPart, pulPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
@@ -271,6 +280,7 @@ MOCK_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPa
                                  CK_ULONG_PTR pulLastPartLen) {
     Call c(F_DecryptFinal);
     c.num("session", hSession).ptr("lastPart", pLastPart).ulongIn("lastPartLen", pulLastPartLen);
+    c.outBytes(pLastPart, pulLastPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
@@ -307,6 +317,7 @@ MOCK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
                                 CK_ULONG_PTR pulDigestLen) {
     Call c(F_DigestFinal);
     c.num("session", hSession).ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
+    c.outBytes(pDigest, pulDigestLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
@@ -329,6 +340,7 @@ MOCK_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature
                               CK_ULONG_PTR pulSignatureLen) {
     Call c(F_SignFinal);
     c.num("session", hSession).ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
+    c.outBytes(pSignature, pulSignatureLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
@@ -369,6 +381,7 @@ MOCK_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
     Call c(F_DigestEncryptUpdate);
     c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
     c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
+    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DIGEST, OP_ENCRYPT, &s)) return rv;
@@ -385,6 +398,7 @@ MOCK_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
     Call c(F_DecryptDigestUpdate);
     c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
     c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
+    c.outBytes(pPart, pulPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_DIGEST, &s)) return rv;
@@ -401,6 +415,7 @@ MOCK_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pP
     Call c(F_SignEncryptUpdate);
     c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
     c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
+    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_SIGN, OP_ENCRYPT, &s)) return rv;
@@ -417,6 +432,7 @@ MOCK_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
     Call c(F_DecryptVerifyUpdate);
     c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
     c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
+    c.outBytes(pPart, pulPartLen);
     if (c.enter()) return c.rv();
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_VERIFY, &s)) return rv;
@@ -447,6 +463,7 @@ MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR Rando
                                    CK_ULONG ulRandomLen) {
     Call c(F_GenerateRandom);
     c.num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen);
+    c.outFill(RandomData, ulRandomLen);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session* s = findSession(hSession);
@@ -461,6 +478,7 @@ MOCK_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pO
     Call c(F_GetOperationState);
     c.num("session", hSession).ptr("operationState", pOperationState);
     c.ulongIn("operationStateLen", pulOperationStateLen);
+    c.outBytes(pOperationState, pulOperationStateLen);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session* s = findSession(hSession);

@@ -82,6 +82,7 @@ MOCK_EXPORT CK_RV C_Finalize(CK_VOID_PTR pReserved) {
 MOCK_EXPORT CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
     Call c(F_GetInfo);
     c.ptr("info", pInfo);
+    c.outStruct(pInfo, sizeof *pInfo);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pInfo) return CKR_ARGUMENTS_BAD;
@@ -120,6 +121,7 @@ MOCK_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
                                 CK_ULONG_PTR pulCount) {
     Call c(F_GetSlotList);
     c.num("tokenPresent", tokenPresent).ptr("slotList", pSlotList).ulongIn("count", pulCount);
+    c.outList(pSlotList, pulCount);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pulCount) return CKR_ARGUMENTS_BAD;
@@ -141,6 +143,7 @@ MOCK_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
 MOCK_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
     Call c(F_GetSlotInfo);
     c.num("slotID", slotID).ptr("info", pInfo);
+    c.outStruct(pInfo, sizeof *pInfo);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pInfo) return CKR_ARGUMENTS_BAD;
@@ -163,6 +166,7 @@ MOCK_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
 MOCK_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
     Call c(F_GetTokenInfo);
     c.num("slotID", slotID).ptr("info", pInfo);
+    c.outStruct(pInfo, sizeof *pInfo);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pInfo) return CKR_ARGUMENTS_BAD;
@@ -198,6 +202,7 @@ MOCK_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pM
                                      CK_ULONG_PTR pulCount) {
     Call c(F_GetMechanismList);
     c.num("slotID", slotID).ptr("mechanismList", pMechanismList).ulongIn("count", pulCount);
+    c.outList(pMechanismList, pulCount);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pulCount) return CKR_ARGUMENTS_BAD;
@@ -220,6 +225,7 @@ MOCK_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type,
                                      CK_MECHANISM_INFO_PTR pInfo) {
     Call c(F_GetMechanismInfo);
     c.num("slotID", slotID).num("type", type).ptr("info", pInfo);
+    c.outStruct(pInfo, sizeof *pInfo);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pInfo) return CKR_ARGUMENTS_BAD;
@@ -299,6 +305,7 @@ MOCK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR p
     Call c(F_OpenSession);
     c.num("slotID", slotID).num("flags", flags).ptr("application", pApplication);
     c.ptr("notify", reinterpret_cast<const void*>(Notify)).ptr("session", phSession);
+    c.outUlong(phSession);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -354,6 +361,7 @@ MOCK_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
 MOCK_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
     Call c(F_GetSessionInfo);
     c.num("session", hSession).ptr("info", pInfo);
+    c.outStruct(pInfo, sizeof *pInfo);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -416,6 +424,7 @@ MOCK_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
 MOCK_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
     Call c(F_WaitForSlotEvent);
     c.num("flags", flags).ptr("slot", pSlot).ptr("reserved", pReserved);
+    c.outUlong(pSlot);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!pSlot || pReserved) return CKR_ARGUMENTS_BAD;

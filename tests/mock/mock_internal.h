@@ -156,7 +156,9 @@ struct State {
     std::condition_variable events;
     std::atomic<bool> initialized{false};
     std::atomic<bool> recording{true};
-    std::atomic<bool> instrumented{true};  // recording or any script set
+    std::atomic<bool> instrumented{true};  // recording, any script or hostile mode
+    bool hostile = false;                  // answers come from the seeded stream
+    uint64_t hostileState = 0;             // that stream (xorshift)
     unsigned long resets = 0;              // wakes blocked waits on reset
 
     Script scripts[F_Count];
@@ -205,13 +207,32 @@ public:
     bool enter();
     CK_RV rv() const { return rv_; }
 
+    // The outputs of the call, for the hostile answers; they write nothing
+    // otherwise. Each is registered with the room the caller gave.
+    Call& outUlong(CK_ULONG* p);
+    Call& outStruct(void* p, size_t size);
+    Call& outBytes(CK_BYTE* p, CK_ULONG* len);     // length-query convention
+    Call& outList(CK_ULONG* p, CK_ULONG* count);   // slot and mechanism lists
+    Call& outFound(CK_ULONG* p, CK_ULONG max, CK_ULONG* count);
+    Call& outAttrs(CK_ATTRIBUTE* t, CK_ULONG count);
+    Call& outFill(CK_BYTE* p, CK_ULONG len);
+
     bool hasLen(int phase) const { return hasLen_[phase]; }
     CK_ULONG len(int phase) const { return len_[phase]; }
     const Bytes* output() const { return hasOutput_ ? &output_ : nullptr; }
     unsigned long grow() const { return grow_; }
 
+    enum OutKind { O_ULONG, O_STRUCT, O_BYTES, O_LIST, O_FOUND, O_ATTRS, O_FILL };
+    struct Out {
+        OutKind kind;
+        void* p;
+        CK_ULONG* len;
+        size_t n;
+    };
+
 private:
     void key(const char* name);
+    Call& out(OutKind kind, void* p, CK_ULONG* len, size_t n);
     Fn fn_;
     bool instrumented_;
     bool logging_;
@@ -222,6 +243,9 @@ private:
     bool hasOutput_ = false;
     Bytes output_;
     unsigned long grow_ = 0;
+    Out outs_[2];
+    int nOuts_ = 0;
+    friend CK_RV answerHostile(const Call& c);
 };
 
 // Answer paths. Every return code can be replaced in Call::enter() and every
@@ -243,6 +267,10 @@ CK_RV answerFound(const Call& c, const CK_ULONG* items, size_t n, CK_ULONG* out,
 CK_RV answerAttribute(const Call& c, const Object& o, CK_ATTRIBUTE& a);
 // C_GenerateRandom: the buffer is filled from the script or the generator.
 void answerRandom(const Call& c, Session& s, CK_BYTE_PTR out, CK_ULONG len);
+// Hostile mode (lock held): a random code, and every registered output
+// filled with garbage within the room it has, lengths and counts above,
+// below or at the room.
+CK_RV answerHostile(const Call& c);
 // Applies the field patches of one structure kind (lock held).
 void answerStruct(StructKind kind, void* s);
 

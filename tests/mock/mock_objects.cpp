@@ -73,6 +73,7 @@ MOCK_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pT
     Call c(F_CreateObject);
     c.num("session", hSession).attrs("template", pTemplate, ulCount, true);
     c.num("count", ulCount).ptr("object", phObject);
+    c.outUlong(phObject);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -93,6 +94,7 @@ MOCK_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObj
     Call c(F_CopyObject);
     c.num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, true);
     c.num("count", ulCount).ptr("newObject", phNewObject);
+    c.outUlong(phNewObject);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -127,6 +129,7 @@ MOCK_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE h
                                   CK_ULONG_PTR pulSize) {
     Call c(F_GetObjectSize);
     c.num("session", hSession).num("object", hObject).ptr("size", pulSize);
+    c.outUlong(pulSize);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -145,6 +148,7 @@ MOCK_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HAND
     Call c(F_GetAttributeValue);
     c.num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, false);
     c.num("count", ulCount);
+    c.outAttrs(pTemplate, ulCount);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -214,6 +218,7 @@ MOCK_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR
     Call c(F_FindObjects);
     c.num("session", hSession).ptr("object", phObject).num("maxObjectCount", ulMaxObjectCount);
     c.ptr("objectCount", pulObjectCount);
+    c.outFound(phObject, ulMaxObjectCount, pulObjectCount);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -249,6 +254,7 @@ MOCK_EXPORT CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMe
     Call c(F_GenerateKey);
     c.num("session", hSession).mechanism("mechanism", pMechanism);
     c.attrs("template", pTemplate, ulCount, true).num("count", ulCount).ptr("key", phKey);
+    c.outUlong(phKey);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -280,6 +286,7 @@ MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR
     c.attrs("privateKeyTemplate", pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true);
     c.num("privateKeyAttributeCount", ulPrivateKeyAttributeCount);
     c.ptr("publicKey", phPublicKey).ptr("privateKey", phPrivateKey);
+    c.outUlong(phPublicKey).outUlong(phPrivateKey);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -315,6 +322,7 @@ MOCK_EXPORT CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechan
     c.num("session", hSession).mechanism("mechanism", pMechanism);
     c.num("wrappingKey", hWrappingKey).num("key", hKey).ptr("wrappedKey", pWrappedKey);
     c.ulongIn("wrappedKeyLen", pulWrappedKeyLen);
+    c.outBytes(pWrappedKey, pulWrappedKeyLen);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -340,6 +348,7 @@ MOCK_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     c.num("unwrappingKey", hUnwrappingKey).bytes("wrappedKey", pWrappedKey, ulWrappedKeyLen);
     c.num("wrappedKeyLen", ulWrappedKeyLen).attrs("template", pTemplate, ulAttributeCount, true);
     c.num("attributeCount", ulAttributeCount).ptr("key", phKey);
+    c.outUlong(phKey);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -365,6 +374,7 @@ MOCK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     c.num("session", hSession).mechanism("mechanism", pMechanism).num("baseKey", hBaseKey);
     c.attrs("template", pTemplate, ulAttributeCount, true).num("attributeCount", ulAttributeCount);
     c.ptr("key", phKey);
+    c.outUlong(phKey);
     if (c.enter()) return c.rv();
     if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::lock_guard<std::mutex> lock(g.mu);

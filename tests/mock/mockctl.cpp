@@ -228,6 +228,10 @@ JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetNextSessionHandle(JNIEnv*, jcla
     ctl()->set_next_session_handle(static_cast<CK_SESSION_HANDLE>(h));
 }
 
+JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetHostile(JNIEnv*, jclass, jboolean on, jlong seed) {
+    ctl()->set_hostile(on ? 1 : 0, static_cast<unsigned long long>(seed));
+}
+
 JNIEXPORT jboolean JNICALL Java_corvaletest_Mock_nIsInitialized(JNIEnv*, jclass) {
     return ctl()->is_initialized() ? JNI_TRUE : JNI_FALSE;
 }

@@ -502,6 +502,24 @@ public final class Mock {
         return nNotifySessions(event);
     }
 
+    /**
+     * Hostile mode: from now on every call of the selected variant except
+     * C_GetFunctionList is answered from a random stream seeded with
+     * {@code seed} (the same seed and call sequence give the same answers),
+     * ignoring its arguments and the mock's state: any return code (mostly
+     * CKR_OK, often CKR_BUFFER_TOO_SMALL, vendor codes from 0x80000000,
+     * all-ones); output structures and text fields full of garbage (zero
+     * bytes, invalid UTF-8); handles, ids and sizes of any value; lengths and
+     * counts below, at or above the room the caller gave, different on every
+     * call (absurd ones such as 0xFFFFFFFF now and then). The module still
+     * writes only within the room it was given, as a real module that lies
+     * would. Calls are counted and logged as usual; {@link #reset} ends it.
+     */
+    public static synchronized void hostile(long seed) {
+        select();
+        nSetHostile(true, seed);
+    }
+
     /** Whether the selected variant is between C_Initialize and C_Finalize. */
     public static synchronized boolean isInitialized() {
         select();
@@ -513,6 +531,11 @@ public final class Mock {
     /** Whether CK_ULONG is 32 bits in this JVM (the i386 build). */
     public static boolean is32Bit() {
         return "32".equals(System.getProperty("sun.arch.data.model"));
+    }
+
+    /** Bytes in a CK_ULONG of this JVM's width. */
+    public static int ulongSize() {
+        return is32Bit() ? 4 : 8;
     }
 
     /** An all-ones CK_ULONG as the natives hand it to Java (zero-extended). */
@@ -635,5 +658,6 @@ public final class Mock {
     private static native void nSetNextObjectHandle(long handle);
     private static native void nSetNextSessionHandle(long handle);
     private static native boolean nIsInitialized();
+    private static native void nSetHostile(boolean on, long seed);
     private static native long[] nNotifySessions(long event);
 }
