@@ -76,6 +76,9 @@ CK_RV fetchOutput(Call&& call, Scratch<T, N>& out, CK_ULONG& count, ZeroLength z
         count = 0;
         CK_RV rv = call(static_cast<T*>(nullptr), &count);
         if (rv != CKR_OK) return rv;
+        // No Java array could take more; don't allocate (and wipe) gigabytes
+        // for a length the module made up.
+        if (count > static_cast<CK_ULONG>(INT32_MAX)) return CKR_GENERAL_ERROR;
         CK_ULONG room = (count == 0 && zero == ZeroLength::OneElement) ? 1 : count;
         if (!out.allocate(room)) return CKR_HOST_MEMORY;
         count = room;

@@ -109,6 +109,15 @@ class CryptTest extends MockSession {
         assertEquals(CKR_GENERAL_ERROR, last.rv());
         assertNull(last.data());
 
+        // A length query no Java array could answer is refused before any room is made.
+        encryptInit();
+        Mock.clearCalls();
+        Mock.setOutputLength("C_Encrypt", QUERY, 0xFFFFFFFFL);
+        Out huge = Out.of(p11.encrypt(session, new byte[] {1, 2, 3}, 0, 3));
+        assertEquals(CKR_GENERAL_ERROR, huge.rv());
+        assertNull(huge.data());
+        assertEquals(1, Mock.calls("C_Encrypt").length, "no second call");
+
         assertRv(CKR_OK, p11.verifyRecoverInit(session, CKM_RSA_PKCS, null, AES_KEY));
         Mock.setOutputLength("C_VerifyRecover", FILL, 0x7FFFFFFFL);
         Out recovered = Out.of(p11.verifyRecover(session, new byte[] {1, 2}));
