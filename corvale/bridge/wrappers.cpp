@@ -13,9 +13,13 @@ SecretText::~SecretText() {
 
 namespace {
 
-jclass stringClass;
+// The same lookup as the value classes, with these classes' own messages.
+JavaClass stringClass = {"java/lang/String", CORVALE_MSG("could not find class java.lang.String\n"),
+                         CORVALE_MSG("could not create global ref\n"), CORVALE_MSG(""), nullptr};
+JavaClass dateHelperClass = {"quorvel/pkcs/pkcs11/jni/DateHelper", CORVALE_MSG("Could not load DateHelper class\n"),
+                             CORVALE_MSG("error creating global ref for class DateHelper\n"), CORVALE_MSG(""),
+                             nullptr};
 jmethodID stringLength;
-jclass dateHelperClass;
 jmethodID toDateMethod;
 
 constexpr jchar kReplacement = 0xFFFD;
@@ -86,19 +90,7 @@ JNIString::JNIString(JNIEnv* e, const unsigned char* field, int width) : env(e) 
     str = e->NewString(units, static_cast<jsize>(decodeUtf8(field, n, units)));
 }
 
-jclass JNIString::getClass(JNIEnv* env) {
-    if (stringClass) return stringClass;
-    jclass local = env->FindClass("java/lang/String");
-    if (!local) {
-        writeMessage(CORVALE_MSG("could not find class java.lang.String\n"));
-        return nullptr;
-    }
-    auto global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    if (!global) writeMessage(CORVALE_MSG("could not create global ref\n"));
-    stringClass = global;
-    return global;
-}
+jclass JNIString::getClass(JNIEnv* env) { return lookupClass(env, stringClass); }
 
 namespace {
 
@@ -136,19 +128,7 @@ SecretText JNIString::toCString() const {
     return SecretText(std::move(copy), n + 1);
 }
 
-jclass Date::getDateHelperClass(JNIEnv* env) {
-    if (dateHelperClass) return dateHelperClass;
-    jclass local = env->FindClass("quorvel/pkcs/pkcs11/jni/DateHelper");
-    if (!local) {
-        writeMessage(CORVALE_MSG("Could not load DateHelper class\n"));
-        return nullptr;
-    }
-    auto global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    if (!global) writeMessage(CORVALE_MSG("error creating global ref for class DateHelper\n"));
-    dateHelperClass = global;
-    return global;
-}
+jclass Date::getDateHelperClass(JNIEnv* env) { return lookupClass(env, dateHelperClass); }
 
 Date::Date(JNIEnv* e, JNIString text, int kind) : env(e) {
     // Making the clock text failed (its OutOfMemoryError is pending): no JNI
