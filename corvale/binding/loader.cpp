@@ -27,7 +27,10 @@ CK_FUNCTION_LIST* loadPKCS11Library(JNIEnv* env, jobject obj, char* name, int le
     size_t size = static_cast<size_t>(length < 0 ? 0 : length) + 7;
     std::unique_ptr<char[]> file(new char[size]);
     std::snprintf(file.get(), size, "lib%s.so", name);
-    void* library = dlopen(file.get(), RTLD_LAZY | RTLD_GLOBAL);
+    // Local: a module that loads another module (pkcs11-spy over SoftHSM2)
+    // would otherwise hand the inner one its own global C_ symbols, and the
+    // chain calls itself until the stack runs out.
+    void* library = dlopen(file.get(), RTLD_LAZY | RTLD_LOCAL);
     file.reset();
     if (!library) return nullptr;
     setLibraryHandlePtr(env, obj, library);
