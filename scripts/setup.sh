@@ -30,18 +30,22 @@ if [ "${#missing[@]}" -gt 0 ] || [ "${apt_updated:-1}" = 0 ]; then
     [ "${#missing[@]}" -gt 0 ] && apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# i386 executables run through qemu-user on these machines; register the
-# handler only when the kernel cannot run a 32-bit program by itself.
+# i386 programs: natively where the kernel has IA32 emulation, otherwise
+# through qemu-user. Installing qemu-user-static registers its handler, which
+# would take over even where the kernel could run them itself (slower, and
+# readdir on ext4 then fails with EOVERFLOW), so try the kernel first.
 probe_dir=$(mktemp -d)
 trap 'rm -rf "$probe_dir"' EXIT
 printf 'int main(void){return 0;}\n' > "$probe_dir/p.c"
 gcc -m32 -o "$probe_dir/p" "$probe_dir/p.c"
+handler=/proc/sys/fs/binfmt_misc/qemu-i386
+[ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
+[ -e "$handler" ] && echo 0 > "$handler"
 if ! "$probe_dir/p" 2>/dev/null; then
-    [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-        echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > /proc/sys/fs/binfmt_misc/register
+    if [ -e "$handler" ]; then
+        echo 1 > "$handler"
     else
-        echo 1 > /proc/sys/fs/binfmt_misc/qemu-i386
+        echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' > /proc/sys/fs/binfmt_misc/register
     fi
     "$probe_dir/p"
 fi

@@ -48,8 +48,16 @@ if [ "${CORVALE_SANITIZE:-0}" = 1 ]; then
 fi
 export LD_LIBRARY_PATH=$work/libs:$testlib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 export SOFTHSM2_CONF=$work/softhsm2.conf
+# Where i386 programs run through qemu, directory listings on ext4 fail
+# (EOVERFLOW), and JUnit lists the test classes: give it copies on tmpfs.
+classpath=$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes
+if [ "$m32" = 1 ]; then
+    cp -r "$CORVALE_BUILD/java/classes" "$work/binding-classes"
+    cp -r "$CORVALE_BUILD/tests/classes" "$work/test-classes"
+    classpath=$work/binding-classes:$work/test-classes
+fi
 props=(-Dcorvale.library="$lib" -Dcorvale.java="$CORVALE_JAVA" -Dcorvale.jvmflags="$jvmflags"
-       -Dcorvale.build="$CORVALE_BUILD" -Dcorvale.classpath="$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes"
+       -Dcorvale.build="$CORVALE_BUILD" -Dcorvale.classpath="$classpath"
        -Dcorvale.work="$work" -Dcorvale.m32="$m32" -Dcorvale.softhsm="$softhsm")
 
 cd "$work/run"
@@ -60,7 +68,7 @@ set +e
 "$CORVALE_JAVA" -Xcheck:jni $jvmflags "${props[@]}" ${CORVALE_JVM_OPTS:-} \
     -jar /usr/share/java/junit-platform-console-standalone.jar \
     --disable-banner --details=tree --disable-ansi-colors --fail-if-no-tests \
-    -cp "$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes" \
+    -cp "$classpath" \
     --select-package "corvaletest.$suite" > "$out" 2>&1
 rc=$?
 set -e
