@@ -32,8 +32,9 @@ import sun.security.pkcs11.wrapper.PKCS11;
  *
  * <p>{@code Bench count SIDE MODULE WARM ITERATIONS} (under callgrind): per
  * operation, WARM calls, then the counters zeroed, ITERATIONS calls, and the
- * counters dumped under the operation's name. {@code Bench countreport DIR}
- * reads the dumps of the two runs and writes the table.
+ * counters dumped under the operation's name (all operations, or those
+ * listed). {@code Bench countreport DIR [OP,...]} reads the dumps of the two
+ * runs and writes the table.
  *
  * <p>{@code Bench threads SIDE MODULE}: calls per second of one thread and
  * of two threads at once, each on its own session.
@@ -63,7 +64,9 @@ public final class Bench {
             case "driver": driver(args); break;
             case "times": times(args); break;
             case "count": count(args); break;
-            case "countreport": System.exit(CountReport.write(Paths.get(args[1])) ? 0 : 1); break;
+            case "countreport":
+                System.exit(CountReport.write(Paths.get(args[1]), args.length > 2 ? args[2].split(",") : OPS) ? 0 : 1);
+                break;
             case "threads": Scaling.run(args[1], args[2]); break;
             default:
                 System.err.println("usage: Bench driver|times|count|countreport|threads|worker ... (see the class comment)");
@@ -73,8 +76,31 @@ public final class Bench {
 
     // ---- Java sides --------------------------------------------------------------------
 
+    /** One operation; OpenJDK's wrapper throws checked exceptions. */
+    interface Op {
+        void run() throws Exception;
+    }
+
     interface Side {
-        Runnable op(String name);
+        Op op(String name);
+    }
+
+    /**
+     * Runs op n times. Every measured loop goes through here, and prime()
+     * first makes its call site see three kinds of Op: the call is then the
+     * same virtual call for every operation, whichever ran before (a site
+     * that had seen one kind would inline it, and counts would depend on the
+     * order of the operations).
+     */
+    static void repeat(Op op, long n) throws Exception {
+        for (long i = 0; i < n; ++i) op.run();
+    }
+
+    static void prime() throws Exception {
+        Op[] kinds = {() -> { }, () -> { }, () -> { }};
+        for (int round = 0; round < 400; ++round) {
+            for (Op k : kinds) repeat(k, 100);
+        }
     }
 
     /** A side on MODULE (a path); the no-op module needs no login and has no real keys. */
@@ -95,14 +121,15 @@ public final class Bench {
         Side s = side(args[1], args[2], Long.parseLong(args[3]), args[4]);
         BufferedReader in = new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
         PrintStream out = new PrintStream(new FileOutputStream(FileDescriptor.out), true, "UTF-8");
+        prime();
         out.println("ready");
         String line;
         while ((line = in.readLine()) != null && line.startsWith("run ")) {
             String[] w = line.split(" ");
-            Runnable op = s.op(w[1]);
+            Op op = s.op(w[1]);
             long n = Long.parseLong(w[2]);
             long t0 = System.nanoTime();
-            for (long i = 0; i < n; ++i) op.run();
+            repeat(op, n);
             out.println(System.nanoTime() - t0);
         }
     }
@@ -179,7 +206,7 @@ public final class Bench {
         }
 
         @Override
-        public Runnable op(String name) {
+        public Op op(String name) {
             MechanismType sha256 = new MechanismType(CKM_SHA256), cbcPad = new MechanismType(CKM_AES_CBC_PAD);
             MechanismType ecdsa = new MechanismType(CKM_ECDSA);
             byte[] iv = new byte[16];
@@ -268,66 +295,52 @@ public final class Bench {
             }
         }
 
-        interface Call {
-            void run() throws Exception;
-        }
-
-        static Runnable wrap(Call c) {
-            return () -> {
-                try {
-                    c.run();
-                } catch (Exception e) {
-                    throw new IllegalStateException(e);
-                }
-            };
-        }
-
         @Override
-        public Runnable op(String name) {
+        public Op op(String name) {
             CK_MECHANISM sha256 = new CK_MECHANISM(CKM_SHA256), cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, new byte[16]);
             CK_MECHANISM ecdsa = new CK_MECHANISM(CKM_ECDSA);
             switch (name) {
                 case "random32": {
                     byte[] buffer = new byte[32];
-                    return wrap(() -> p11.C_GenerateRandom(session, buffer));
+                    return () -> p11.C_GenerateRandom(session, buffer);
                 }
                 case "digest64":
                 case "digest64k": {
                     // OpenJDK's one-shot digest: C_DigestInit and C_Digest in one native.
                     byte[] data = pattern(name.equals("digest64") ? 64 : 65536);
                     byte[] out = new byte[32];
-                    return wrap(() -> {
+                    return () -> {
                         if (p11.C_DigestSingle(session, sha256, data, 0, data.length, out, 0, 32) != 32) fail("digest", "");
-                    });
+                    };
                 }
                 case "getAttributes3": {
                     CK_ATTRIBUTE[] t = {new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_KEY_TYPE),
                             new CK_ATTRIBUTE(CKA_VALUE_LEN)};
-                    return wrap(() -> p11.C_GetAttributeValue(session, aesKey, t));
+                    return () -> p11.C_GetAttributeValue(session, aesKey, t);
                 }
                 case "find16": {
                     CK_ATTRIBUTE[] t = {new CK_ATTRIBUTE(CKA_LABEL, FIND_LABEL.toCharArray())};
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_FindObjectsInit(session, t);
                         if (p11.C_FindObjects(session, 16).length != 16) fail("findObjects", "");
                         p11.C_FindObjectsFinal(session);
-                    });
+                    };
                 }
                 case "tokenInfo":
-                    return wrap(() -> p11.C_GetTokenInfo(slot));
+                    return () -> p11.C_GetTokenInfo(slot);
                 case "encrypt4k": {
                     byte[] data = pattern(4096), out = new byte[4096 + 16];
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_EncryptInit(session, cbcPad, aesKey);
                         if (p11.C_Encrypt(session, 0, data, 0, data.length, 0, out, 0, out.length) != 4112) fail("encrypt", "");
-                    });
+                    };
                 }
                 case "signEcdsa": {
                     byte[] data = pattern(32);
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_SignInit(session, ecdsa, ecPrivate);
                         if (p11.C_Sign(session, data).length != 64) fail("sign", "");
-                    });
+                    };
                 }
                 default:
                     throw new IllegalArgumentException(name);
@@ -461,13 +474,14 @@ public final class Bench {
         System.load(System.getProperty("bench.countlib"));
         Side side = side(args[1], args[2], 0, "");
         long warm = Long.parseLong(args[3]), iterations = Long.parseLong(args[4]);
+        prime();
         for (String name : args.length > 5 ? args[5].split(",") : OPS) {
-            Runnable op = side.op(name);
+            Op op = side.op(name);
             String label = name + " " + iterations;  // its first concatenation links a bootstrap method
-            for (long i = 0; i < warm; ++i) op.run();
+            repeat(op, warm);
             System.gc();  // no collection inside the counted loop
             zeroCounts();
-            for (long i = 0; i < iterations; ++i) op.run();
+            repeat(op, iterations);
             dumpCounts(label);
         }
     }
@@ -633,22 +647,27 @@ public final class Bench {
             return perOp;
         }
 
-        static boolean write(Path dir) throws IOException {
+        static boolean write(Path dir, String[] names) throws IOException {
             int sides = COUNT_SIDES.length;
+            int[] ops = new int[names.length];
+            for (int i = 0; i < names.length; ++i) {
+                ops[i] = Arrays.asList(OPS).indexOf(names[i]);
+                if (ops[i] < 0) throw new IllegalArgumentException("no operation " + names[i]);
+            }
             double[][][] ir = new double[2][OPS.length][sides];
             double worst = 0;
             String worstAt = "";
             for (int run = 0; run < 2; ++run) {
                 for (int s = 0; s < sides; ++s) {
                     Map<String, Double> m = read(dir.resolve("run" + (run + 1)).resolve(COUNT_SIDES[s]));
-                    for (int o = 0; o < OPS.length; ++o) {
+                    for (int o : ops) {
                         Double v = m.get(OPS[o]);
                         if (v == null) throw new IOException("no count for " + OPS[o] + " of " + COUNT_SIDES[s]);
                         ir[run][o][s] = v;
                     }
                 }
             }
-            for (int o = 0; o < OPS.length; ++o) {
+            for (int o : ops) {
                 for (int s = 0; s < sides; ++s) {
                     double d = Math.abs(ir[0][o][s] - ir[1][o][s]) / ir[0][o][s];
                     if (d > worst) {
@@ -674,7 +693,7 @@ public final class Bench {
                     + "floor_over_openjdk,corvale_ns,floor_ns,openjdk_ns\n");
             table.append(String.format("%-26s %9s %9s %9s %8s %8s %9s %9s %9s%n", "per operation (no-op module)",
                     "Ir corv.", "Ir floor", "Ir jdk", "corv/fl", "fl/jdk", "ns corv.", "ns floor", "ns jdk"));
-            for (int o = 0; o < OPS.length; ++o) {
+            for (int o : ops) {
                 double[] a = new double[sides];
                 for (int s = 0; s < sides; ++s) a[s] = (ir[0][o][s] + ir[1][o][s]) / 2;
                 table.append(String.format(Locale.ROOT, "%-26s %9.0f %9.0f %9.0f %7.3fx %7.2fx", LABELS[o], a[0], a[1],
@@ -712,11 +731,11 @@ public final class Bench {
         /** CPU time of other processes that spoils a window, as a share of one processor. */
         static final double QUIET = 0.1;
 
-        final Runnable[][] ops;  // [thread] = {random32, digest64}
+        final Op[][] ops;  // [thread] = {random32, digest64}
 
         Scaling(Side[] sides) {
-            ops = new Runnable[sides.length][];
-            for (int t = 0; t < sides.length; ++t) ops[t] = new Runnable[] {sides[t].op("random32"), sides[t].op("digest64")};
+            ops = new Op[sides.length][];
+            for (int t = 0; t < sides.length; ++t) ops[t] = new Op[] {sides[t].op("random32"), sides[t].op("digest64")};
         }
 
         static void run(String side, String module) throws Exception {
@@ -725,7 +744,7 @@ public final class Bench {
         }
 
         /** generateRandom 32 B and digest 64 B (init and digest) until the deadline; the pairs done. */
-        long work(Runnable[] op, long deadline) {
+        long work(Op[] op, long deadline) throws Exception {
             long rounds = 0;
             do {
                 for (int i = 0; i < 64; ++i) {

@@ -10,12 +10,14 @@
 # JNI calls the binding contract requires):
 #   --count    callgrind instructions per operation of libcorvale, the floor
 #              and OpenJDK's wrapper, two runs that must agree, with ns per
-#              operation beside them: count.txt and count.csv in OUT/count
+#              operation beside them: count.txt and count.csv in OUT/count.
+#              --ops OP,... counts only those operations (names as in
+#              Bench.OPS, e.g. random32,digest64); --rounds 0 skips the times
 #   --threads  operations per second of two threads over one, per side
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-rounds=15 batch=60 warm=1500 out=$root/build/bench mode=time
+rounds=15 batch=60 warm=1500 out=$root/build/bench mode=time ops=
 while [ $# -gt 0 ]; do
     case $1 in
         --rounds) rounds=$2; shift 2 ;;
@@ -25,7 +27,8 @@ while [ $# -gt 0 ]; do
         --calls) mode=calls; shift ;;
         --count) mode=count; shift ;;
         --threads) mode=threads; shift ;;
-        *) echo "usage: bench/run.sh [--rounds N] [--batch-ms MS] [--warm-ms MS] [--out DIR] [--calls|--count|--threads]" >&2
+        --ops) ops=$2; shift 2 ;;
+        *) echo "usage: bench/run.sh [--rounds N] [--batch-ms MS] [--warm-ms MS] [--out DIR] [--calls|--count [--ops OP,...]|--threads]" >&2
            exit 2 ;;
     esac
 done
@@ -95,7 +98,7 @@ if [ $mode = count ]; then
         workers+=("${cmd[@]}" worker "$side" "$lib/libnoop.so" 0 - --)
     done
     side_cmd corvale
-    "${cmd[@]}" times "$dir/noop-ns.csv" "$rounds" "$batch" "$warm" "${workers[@]}"
+    [ "$rounds" = 0 ] || "${cmd[@]}" times "$dir/noop-ns.csv" "$rounds" "$batch" "$warm" "${workers[@]}"
     # Instructions: each side twice under callgrind, two at a time. glibc's
     # rep stos/movs paths count one instruction per byte; the tunables make
     # memset and memcpy take their vector loops. With -Xbatch compilation
@@ -108,7 +111,7 @@ if [ $mode = count ]; then
         echo "counting $2, run $1" >&2
         GLIBC_TUNABLES=glibc.cpu.x86_rep_stosb_threshold=0x1000000:glibc.cpu.x86_rep_movsb_threshold=0x1000000 \
             valgrind --tool=callgrind --separate-threads=yes -q --callgrind-out-file="$at/callgrind.out.%p" \
-            "${cmd[@]}" count "$2" "$lib/libnoop.so" 20000 5000 > "$at/log" 2>&1 \
+            "${cmd[@]}" count "$2" "$lib/libnoop.so" 20000 5000 $ops > "$at/log" 2>&1 \
             || { echo "bench: counting $2 (run $1) failed; see $at/log" >&2; return 1; }
     }
     running=0 failed=0
@@ -126,7 +129,7 @@ if [ $mode = count ]; then
         running=$((running - 1))
     done
     [ $failed = 0 ] || exit 1
-    exec "$jdk/bin/java" -cp "$build/bench/classes" Bench countreport "$dir"
+    exec "$jdk/bin/java" -cp "$build/bench/classes" Bench countreport "$dir" $ops
 fi
 
 # A fresh token in a temporary directory on tmpfs.
