@@ -11,7 +11,9 @@ import sun.security.pkcs11.wrapper.PKCS11;
 
 /**
  * Time per operation of libcorvale, of OpenJDK's PKCS#11 wrapper and of the
- * same module calls made directly from C, on SoftHSM2.
+ * same module calls made directly from C, on SoftHSM2; and, on the no-op
+ * module, instructions per operation of libcorvale, of the floor library
+ * and of OpenJDK's wrapper, and how each scales to two threads.
  *
  * <p>{@code Bench driver ...} starts one long-lived process per side (two
  * JVMs, two C processes), warms them up, then runs measured rounds: in each
@@ -20,8 +22,22 @@ import sun.security.pkcs11.wrapper.PKCS11;
  * Overheads are taken per round (bridge minus its C floor, measured seconds
  * apart) and summarised by median and interquartile range.
  *
- * <p>{@code Bench worker corvale|openjdk MODULE SLOT PIN} is one Java side;
- * it reads {@code run OP N} lines and answers with the nanoseconds taken.
+ * <p>{@code Bench worker corvale|floor|openjdk MODULE SLOT PIN} is one Java
+ * side; it reads {@code run OP N} lines and answers with the nanoseconds
+ * taken. The floor is libcorvale's Java class over bench/floor/floor.c.
+ *
+ * <p>{@code Bench times OUTFILE ROUNDS BATCH_MS WARM_MS} then three worker
+ * commands, each ending with "--": the same rounds for the three Java sides
+ * on the no-op module; median ns per operation into OUTFILE.
+ *
+ * <p>{@code Bench count SIDE MODULE WARM ITERATIONS} (under callgrind): per
+ * operation, WARM calls, then the counters zeroed, ITERATIONS calls, and the
+ * counters dumped under the operation's name (all operations, or those
+ * listed). {@code Bench countreport DIR [OP,...]} reads the dumps of the two
+ * runs and writes the table.
+ *
+ * <p>{@code Bench threads SIDE MODULE}: calls per second of one thread and
+ * of two threads at once, each on its own session.
  */
 public final class Bench {
 
@@ -43,36 +59,77 @@ public final class Bench {
     static final String FIND_LABEL = "bench-find";
 
     public static void main(String[] args) throws Exception {
-        if (args.length > 0 && args[0].equals("worker")) {
-            worker(args);
-        } else if (args.length > 0 && args[0].equals("driver")) {
-            driver(args);
-        } else {
-            System.err.println("usage: Bench driver OUTDIR ROUNDS BATCH_MS JAVA_CMD... -- C_CMD...  |  Bench worker SIDE MODULE SLOT PIN");
-            System.exit(2);
+        switch (args.length > 0 ? args[0] : "") {
+            case "worker": worker(args); break;
+            case "driver": driver(args); break;
+            case "times": times(args); break;
+            case "count": count(args); break;
+            case "countreport":
+                System.exit(CountReport.write(Paths.get(args[1]), args.length > 2 ? args[2].split(",") : OPS) ? 0 : 1);
+                break;
+            case "threads": Scaling.run(args[1], args[2]); break;
+            default:
+                System.err.println("usage: Bench driver|times|count|countreport|threads|worker ... (see the class comment)");
+                System.exit(2);
         }
     }
 
     // ---- Java sides --------------------------------------------------------------------
 
+    /** One operation; OpenJDK's wrapper throws checked exceptions. */
+    interface Op {
+        void run() throws Exception;
+    }
+
     interface Side {
-        Runnable op(String name);
+        Op op(String name);
+    }
+
+    /**
+     * Runs op n times. Every measured loop goes through here, and prime()
+     * first makes its call site see three kinds of Op: the call is then the
+     * same virtual call for every operation, whichever ran before (a site
+     * that had seen one kind would inline it, and counts would depend on the
+     * order of the operations).
+     */
+    static void repeat(Op op, long n) throws Exception {
+        for (long i = 0; i < n; ++i) op.run();
+    }
+
+    static void prime() throws Exception {
+        Op[] kinds = {() -> { }, () -> { }, () -> { }};
+        for (int round = 0; round < 400; ++round) {
+            for (Op k : kinds) repeat(k, 100);
+        }
+    }
+
+    /** A side on MODULE (a path); the no-op module needs no login and has no real keys. */
+    static Side side(String side, String module, long slot, String pin) throws Exception {
+        boolean noop = Paths.get(module).getFileName().toString().equals("libnoop.so");
+        switch (side) {
+            case "corvale":
+            case "floor":  // the same Java class; -Dcorvale.library chooses the natives
+                return new CorvaleSide(module, slot, pin, noop);
+            case "openjdk":
+                return new JdkSide(module, slot, pin, noop);
+            default:
+                throw new IllegalArgumentException(side);
+        }
     }
 
     static void worker(String[] args) throws Exception {
-        String side = args[1], module = args[2], pin = args[4];
-        long slot = Long.parseLong(args[3]);
-        Side s = side.equals("corvale") ? new CorvaleSide(slot, pin) : new JdkSide(module, slot, pin);
+        Side s = side(args[1], args[2], Long.parseLong(args[3]), args[4]);
         BufferedReader in = new BufferedReader(new InputStreamReader(System.in, StandardCharsets.UTF_8));
         PrintStream out = new PrintStream(new FileOutputStream(FileDescriptor.out), true, "UTF-8");
+        prime();
         out.println("ready");
         String line;
         while ((line = in.readLine()) != null && line.startsWith("run ")) {
             String[] w = line.split(" ");
-            Runnable op = s.op(w[1]);
+            Op op = s.op(w[1]);
             long n = Long.parseLong(w[2]);
             long t0 = System.nanoTime();
-            for (long i = 0; i < n; ++i) op.run();
+            repeat(op, n);
             out.println(System.nanoTime() - t0);
         }
     }
@@ -113,12 +170,20 @@ public final class Bench {
             if (rv == null || rv.getValue() != 0) fail(what, rv);
         }
 
-        CorvaleSide(long slotId, String pin) {
-            if (p11.doInitialize("softhsm2") != 1) fail("doInitialize", "softhsm2");
+        /** The module by file name, "lib" NAME ".so", found through LD_LIBRARY_PATH. */
+        CorvaleSide(String module, long slotId, String pin, boolean noop) {
+            String file = Paths.get(module).getFileName().toString();
+            String name = file.substring(3, file.length() - 3);
+            if (p11.doInitialize(name) != 1) fail("doInitialize", name);
             slot = new SlotId(slotId);
             OpenSessionResult open = p11.openSession(slot, OpenSessionFlags.readWrite());
             ok(open.getResult(), "openSession");
             session = open.getHandle();
+            if (noop) {
+                aesKey = new Handle(1);
+                ecPrivate = new Handle(3);
+                return;
+            }
             ok(p11.login(session, UserType.USER, pin), "login");
             GenerateKeyResult key = p11.generateKeyNative(session, new MechanismType(CKM_AES_KEY_GEN), null,
                     new TemplateAttribute[] {a(CKA_TOKEN, bool(false)), a(CKA_ENCRYPT, bool(true)),
@@ -141,7 +206,7 @@ public final class Bench {
         }
 
         @Override
-        public Runnable op(String name) {
+        public Op op(String name) {
             MechanismType sha256 = new MechanismType(CKM_SHA256), cbcPad = new MechanismType(CKM_AES_CBC_PAD);
             MechanismType ecdsa = new MechanismType(CKM_ECDSA);
             byte[] iv = new byte[16];
@@ -203,11 +268,16 @@ public final class Bench {
         final PKCS11 p11;
         final long session, slot, aesKey, ecPrivate;
 
-        JdkSide(String module, long slot, String pin) throws Exception {
+        JdkSide(String module, long slot, String pin, boolean noop) throws Exception {
             // Null arguments, as libcorvale initialises a generic module.
             p11 = PKCS11.getInstance(module, "C_GetFunctionList", null, false);
             this.slot = slot;
             session = p11.C_OpenSession(slot, 6, null, null);
+            if (noop) {
+                aesKey = 1;
+                ecPrivate = 3;
+                return;
+            }
             p11.C_Login(session, 1, pin.toCharArray());
             aesKey = p11.C_GenerateKey(session, new CK_MECHANISM(CKM_AES_KEY_GEN), new CK_ATTRIBUTE[] {
                     new CK_ATTRIBUTE(CKA_TOKEN, false), new CK_ATTRIBUTE(CKA_ENCRYPT, true),
@@ -225,66 +295,52 @@ public final class Bench {
             }
         }
 
-        interface Call {
-            void run() throws Exception;
-        }
-
-        static Runnable wrap(Call c) {
-            return () -> {
-                try {
-                    c.run();
-                } catch (Exception e) {
-                    throw new IllegalStateException(e);
-                }
-            };
-        }
-
         @Override
-        public Runnable op(String name) {
+        public Op op(String name) {
             CK_MECHANISM sha256 = new CK_MECHANISM(CKM_SHA256), cbcPad = new CK_MECHANISM(CKM_AES_CBC_PAD, new byte[16]);
             CK_MECHANISM ecdsa = new CK_MECHANISM(CKM_ECDSA);
             switch (name) {
                 case "random32": {
                     byte[] buffer = new byte[32];
-                    return wrap(() -> p11.C_GenerateRandom(session, buffer));
+                    return () -> p11.C_GenerateRandom(session, buffer);
                 }
                 case "digest64":
                 case "digest64k": {
                     // OpenJDK's one-shot digest: C_DigestInit and C_Digest in one native.
                     byte[] data = pattern(name.equals("digest64") ? 64 : 65536);
                     byte[] out = new byte[32];
-                    return wrap(() -> {
+                    return () -> {
                         if (p11.C_DigestSingle(session, sha256, data, 0, data.length, out, 0, 32) != 32) fail("digest", "");
-                    });
+                    };
                 }
                 case "getAttributes3": {
                     CK_ATTRIBUTE[] t = {new CK_ATTRIBUTE(CKA_CLASS), new CK_ATTRIBUTE(CKA_KEY_TYPE),
                             new CK_ATTRIBUTE(CKA_VALUE_LEN)};
-                    return wrap(() -> p11.C_GetAttributeValue(session, aesKey, t));
+                    return () -> p11.C_GetAttributeValue(session, aesKey, t);
                 }
                 case "find16": {
                     CK_ATTRIBUTE[] t = {new CK_ATTRIBUTE(CKA_LABEL, FIND_LABEL.toCharArray())};
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_FindObjectsInit(session, t);
                         if (p11.C_FindObjects(session, 16).length != 16) fail("findObjects", "");
                         p11.C_FindObjectsFinal(session);
-                    });
+                    };
                 }
                 case "tokenInfo":
-                    return wrap(() -> p11.C_GetTokenInfo(slot));
+                    return () -> p11.C_GetTokenInfo(slot);
                 case "encrypt4k": {
                     byte[] data = pattern(4096), out = new byte[4096 + 16];
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_EncryptInit(session, cbcPad, aesKey);
                         if (p11.C_Encrypt(session, 0, data, 0, data.length, 0, out, 0, out.length) != 4112) fail("encrypt", "");
-                    });
+                    };
                 }
                 case "signEcdsa": {
                     byte[] data = pattern(32);
-                    return wrap(() -> {
+                    return () -> {
                         p11.C_SignInit(session, ecdsa, ecPrivate);
                         if (p11.C_Sign(session, data).length != 64) fail("sign", "");
-                    });
+                    };
                 }
                 default:
                     throw new IllegalArgumentException(name);
@@ -324,15 +380,11 @@ public final class Bench {
         }
     }
 
-    /** driver OUTDIR ROUNDS BATCH_MS WARM_MS then the four commands, each ending with "--". */
-    static void driver(String[] args) throws Exception {
-        Path outDir = Paths.get(args[1]);
-        int rounds = Integer.parseInt(args[2]);
-        double batchMs = Double.parseDouble(args[3]);
-        double warmMs = Double.parseDouble(args[4]);
+    /** The commands from args[from] on, each ending with "--". */
+    static List<List<String>> commands(String[] args, int from) {
         List<List<String>> commands = new ArrayList<>();
         List<String> current = new ArrayList<>();
-        for (int i = 5; i < args.length; ++i) {
+        for (int i = from; i < args.length; ++i) {
             if (args[i].equals("--")) {
                 commands.add(current);
                 current = new ArrayList<>();
@@ -340,15 +392,25 @@ public final class Bench {
                 current.add(args[i]);
             }
         }
-        if (commands.size() != SIDES.length) throw new IllegalArgumentException("need " + SIDES.length + " commands");
-        Proc[] procs = new Proc[SIDES.length];
-        for (int i = 0; i < procs.length; ++i) procs[i] = new Proc(SIDES[i], commands.get(i));
+        return commands;
+    }
 
-        // Warm-up: grow each side's batch until it takes warmMs; its last
-        // time per operation sizes the measured batches.
-        long[][] n = new long[OPS.length][SIDES.length];
+    static Proc[] start(String[] names, List<List<String>> commands) throws IOException {
+        if (commands.size() != names.length) throw new IllegalArgumentException("need " + names.length + " commands");
+        Proc[] procs = new Proc[names.length];
+        for (int i = 0; i < procs.length; ++i) procs[i] = new Proc(names[i], commands.get(i));
+        return procs;
+    }
+
+    /**
+     * Nanoseconds per operation, [operation][side][round]. Warm-up: each
+     * side's batch grows until it takes warmMs; its last time per operation
+     * sizes the measured batches of batchMs.
+     */
+    static double[][][] measure(Proc[] procs, int rounds, double batchMs, double warmMs) throws Exception {
+        long[][] n = new long[OPS.length][procs.length];
         for (int o = 0; o < OPS.length; ++o) {
-            for (int s = 0; s < SIDES.length; ++s) {
+            for (int s = 0; s < procs.length; ++s) {
                 long k = 16;
                 double elapsed = 0, per = 0;
                 long start = System.nanoTime();
@@ -362,18 +424,66 @@ public final class Bench {
             System.err.printf("warmed up %s%n", OPS[o]);
         }
 
-        double[][][] t = new double[OPS.length][SIDES.length][rounds];
+        double[][][] t = new double[OPS.length][procs.length][rounds];
         for (int r = 0; r < rounds; ++r) {
             for (int o = 0; o < OPS.length; ++o) {
-                for (int j = 0; j < SIDES.length; ++j) {
-                    int s = (j + r + o) % SIDES.length;
+                for (int j = 0; j < procs.length; ++j) {
+                    int s = (j + r + o) % procs.length;
                     t[o][s][r] = procs[s].run(OPS[o], n[o][s]);
                 }
             }
             System.err.printf("round %d of %d%n", r + 1, rounds);
         }
         for (Proc p : procs) p.quit();
+        return t;
+    }
+
+    /** driver OUTDIR ROUNDS BATCH_MS WARM_MS then the four commands, each ending with "--". */
+    static void driver(String[] args) throws Exception {
+        Path outDir = Paths.get(args[1]);
+        int rounds = Integer.parseInt(args[2]);
+        Proc[] procs = start(SIDES, commands(args, 5));
+        double[][][] t = measure(procs, rounds, Double.parseDouble(args[3]), Double.parseDouble(args[4]));
         report(outDir, t, rounds);
+    }
+
+    static final String[] COUNT_SIDES = {"corvale", "floor", "openjdk"};
+
+    /** times OUTFILE ROUNDS BATCH_MS WARM_MS then the three Java sides' commands: median ns per operation. */
+    static void times(String[] args) throws Exception {
+        Proc[] procs = start(COUNT_SIDES, commands(args, 5));
+        double[][][] t = measure(procs, Integer.parseInt(args[2]), Double.parseDouble(args[3]),
+                Double.parseDouble(args[4]));
+        StringBuilder out = new StringBuilder("operation," + String.join(",", COUNT_SIDES) + "\n");
+        for (int o = 0; o < OPS.length; ++o) {
+            out.append(OPS[o]);
+            for (int s = 0; s < COUNT_SIDES.length; ++s) out.append(String.format(Locale.ROOT, ",%.1f", quantile(t[o][s], 0.5)));
+            out.append('\n');
+        }
+        Files.writeString(Paths.get(args[1]), out.toString());
+    }
+
+    // ---- instruction counts (run under callgrind) ------------------------------------
+
+    static native void zeroCounts();
+
+    static native void dumpCounts(String what);
+
+    /** count SIDE MODULE WARM ITERATIONS [OP,...]: one callgrind dump per operation, named "OP ITERATIONS". */
+    static void count(String[] args) throws Exception {
+        System.load(System.getProperty("bench.countlib"));
+        Side side = side(args[1], args[2], 0, "");
+        long warm = Long.parseLong(args[3]), iterations = Long.parseLong(args[4]);
+        prime();
+        for (String name : args.length > 5 ? args[5].split(",") : OPS) {
+            Op op = side.op(name);
+            String label = name + " " + iterations;  // its first concatenation links a bootstrap method
+            repeat(op, warm);
+            System.gc();  // no collection inside the counted loop
+            zeroCounts();
+            repeat(op, iterations);
+            dumpCounts(label);
+        }
     }
 
     static double quantile(double[] values, double q) {
@@ -510,5 +620,226 @@ public final class Bench {
                 esc(footer.substring(cut).trim())));
         g.append("</svg>\n");
         return g.toString();
+    }
+
+    /** The callgrind dumps of two runs, per operation and side, as one table beside the ns figures. */
+    static final class CountReport {
+        /** Differences between the two runs above this share fail the report. */
+        static final double AGREE = 0.005;
+
+        /** Instructions per operation by operation name, from one side's dumps: "OP ITERATIONS" and its summary. */
+        static Map<String, Double> read(Path dir) throws IOException {
+            Map<String, Double> perOp = new HashMap<>();
+            try (DirectoryStream<Path> files = Files.newDirectoryStream(dir, "callgrind.out.*")) {
+                for (Path f : files) {
+                    String what = null;
+                    long summary = -1;
+                    for (String line : Files.readAllLines(f)) {
+                        if (line.startsWith("desc: Trigger: Client Request: ")) what = line.substring(31).trim();
+                        if (line.startsWith("summary: ")) summary = Long.parseLong(line.substring(9).trim());
+                    }
+                    if (what == null || summary < 0) continue;  // the dump at exit
+                    String[] w = what.split(" ");
+                    // With --separate-threads each thread has its own file; the loop's thread has the most.
+                    perOp.merge(w[0], summary / Double.parseDouble(w[1]), Math::max);
+                }
+            }
+            return perOp;
+        }
+
+        static boolean write(Path dir, String[] names) throws IOException {
+            int sides = COUNT_SIDES.length;
+            int[] ops = new int[names.length];
+            for (int i = 0; i < names.length; ++i) {
+                ops[i] = Arrays.asList(OPS).indexOf(names[i]);
+                if (ops[i] < 0) throw new IllegalArgumentException("no operation " + names[i]);
+            }
+            double[][][] ir = new double[2][OPS.length][sides];
+            double worst = 0;
+            String worstAt = "";
+            for (int run = 0; run < 2; ++run) {
+                for (int s = 0; s < sides; ++s) {
+                    Map<String, Double> m = read(dir.resolve("run" + (run + 1)).resolve(COUNT_SIDES[s]));
+                    for (int o : ops) {
+                        Double v = m.get(OPS[o]);
+                        if (v == null) throw new IOException("no count for " + OPS[o] + " of " + COUNT_SIDES[s]);
+                        ir[run][o][s] = v;
+                    }
+                }
+            }
+            for (int o : ops) {
+                for (int s = 0; s < sides; ++s) {
+                    double d = Math.abs(ir[0][o][s] - ir[1][o][s]) / ir[0][o][s];
+                    if (d > worst) {
+                        worst = d;
+                        worstAt = OPS[o] + ", " + COUNT_SIDES[s];
+                    }
+                }
+            }
+            double[][] ns = new double[OPS.length][sides];
+            Path times = dir.resolve("noop-ns.csv");
+            boolean timed = Files.exists(times);
+            if (timed) {
+                for (String line : Files.readAllLines(times)) {
+                    String[] f = line.split(",");
+                    for (int o = 0; o < OPS.length; ++o) {
+                        if (!f[0].equals(OPS[o])) continue;
+                        for (int s = 0; s < sides; ++s) ns[o][s] = Double.parseDouble(f[s + 1]);
+                    }
+                }
+            }
+            StringBuilder table = new StringBuilder();
+            StringBuilder csv = new StringBuilder("operation,corvale_ir,floor_ir,openjdk_ir,corvale_over_floor,"
+                    + "floor_over_openjdk,corvale_ns,floor_ns,openjdk_ns\n");
+            table.append(String.format("%-26s %9s %9s %9s %8s %8s %9s %9s %9s%n", "per operation (no-op module)",
+                    "Ir corv.", "Ir floor", "Ir jdk", "corv/fl", "fl/jdk", "ns corv.", "ns floor", "ns jdk"));
+            for (int o : ops) {
+                double[] a = new double[sides];
+                for (int s = 0; s < sides; ++s) a[s] = (ir[0][o][s] + ir[1][o][s]) / 2;
+                table.append(String.format(Locale.ROOT, "%-26s %9.0f %9.0f %9.0f %7.3fx %7.2fx", LABELS[o], a[0], a[1],
+                        a[2], a[0] / a[1], a[1] / a[2]));
+                table.append(timed ? String.format(Locale.ROOT, " %9.0f %9.0f %9.0f%n", ns[o][0], ns[o][1], ns[o][2])
+                        : String.format("%n"));
+                csv.append(String.format(Locale.ROOT, "%s,%.0f,%.0f,%.0f,%.4f,%.4f,%.0f,%.0f,%.0f%n", LABELS[o], a[0],
+                        a[1], a[2], a[0] / a[1], a[1] / a[2], ns[o][0], ns[o][1], ns[o][2]));
+            }
+            boolean agree = worst <= AGREE;
+            table.append(String.format(Locale.ROOT, "%nIr: callgrind instructions per operation, mean of two runs; "
+                    + "the runs differ by at most %.3f%% (%s)%s.%n", worst * 100, worstAt,
+                    agree ? "" : " -- MORE THAN " + AGREE * 100 + "%, the figures are not stable"));
+            table.append("corv/fl: libcorvale over the floor (the contract's own cost); fl/jdk: the floor over OpenJDK's "
+                    + "wrapper.\n");
+            Files.writeString(dir.resolve("count.txt"), table.toString());
+            Files.writeString(dir.resolve("count.csv"), csv.toString());
+            System.out.print(table);
+            System.out.println("wrote " + dir.resolve("count.txt") + " and count.csv");
+            return agree;
+        }
+    }
+
+    /**
+     * Whether a side takes a lock or contends: calls per second of two
+     * threads together over those of one, each thread with its own binding
+     * and session, on the no-op module (which shares nothing between
+     * threads). The machine is noisy, so the ratio is measured several times
+     * and the best counts; a window in which other processes took CPU time is
+     * shown in parentheses (a lock would leave the CPU idle, not busy).
+     */
+    static final class Scaling {
+        static final int ATTEMPTS = 12;
+        static final long WINDOW = 200_000_000L;
+        /** CPU time of other processes that spoils a window, as a share of one processor. */
+        static final double QUIET = 0.1;
+
+        final Op[][] ops;  // [thread] = {random32, digest64}
+
+        Scaling(Side[] sides) {
+            ops = new Op[sides.length][];
+            for (int t = 0; t < sides.length; ++t) ops[t] = new Op[] {sides[t].op("random32"), sides[t].op("digest64")};
+        }
+
+        static void run(String side, String module) throws Exception {
+            Side[] sides = {side(side, module, 0, ""), side(side, module, 0, "")};
+            System.out.println(side + ": " + new Scaling(sides).measure());
+        }
+
+        /** generateRandom 32 B and digest 64 B (init and digest) until the deadline; the pairs done. */
+        long work(Op[] op, long deadline) throws Exception {
+            long rounds = 0;
+            do {
+                for (int i = 0; i < 64; ++i) {
+                    op[0].run();
+                    op[1].run();
+                }
+                rounds += 64;
+            } while (System.nanoTime() < deadline);
+            return rounds;
+        }
+
+        /** Busy clock ticks of the whole machine and of this process; null where /proc is missing. */
+        static long[] ticks() {
+            try {
+                String[] cpu = Files.readAllLines(Paths.get("/proc/stat")).get(0).trim().split("\\s+");
+                long busy = 0;
+                for (int i = 1; i < cpu.length && i <= 8; ++i) {
+                    if (i != 4 && i != 5) busy += Long.parseLong(cpu[i]);  // not idle, not iowait
+                }
+                String self = Files.readString(Paths.get("/proc/self/stat"));
+                String[] f = self.substring(self.lastIndexOf(')') + 2).split(" ");
+                return new long[] {busy, Long.parseLong(f[11]) + Long.parseLong(f[12])};  // utime, stime
+            } catch (IOException | RuntimeException e) {
+                return null;
+            }
+        }
+
+        /** Whether others used the CPU between the two readings (100 ticks a second). */
+        static boolean disturbed(long[] before, long[] after, long windowNanos) {
+            if (before == null || after == null) return false;
+            long others = (after[0] - before[0]) - (after[1] - before[1]);
+            return others > QUIET * windowNanos / 1e7;
+        }
+
+        /** Operations per second of n threads together over the same window. */
+        double rate(int n, long windowNanos) throws Exception {
+            long[] done = new long[n];
+            Throwable[] failure = new Throwable[1];
+            long[] start = new long[1];
+            java.util.concurrent.CyclicBarrier go = new java.util.concurrent.CyclicBarrier(n,
+                    () -> start[0] = System.nanoTime());
+            Thread[] threads = new Thread[n];
+            for (int t = 0; t < n; ++t) {
+                int id = t;
+                threads[t] = new Thread(() -> {
+                    try {
+                        go.await();
+                        done[id] = work(ops[id], start[0] + windowNanos);
+                    } catch (Throwable e) {
+                        synchronized (failure) {
+                            failure[0] = e;
+                        }
+                    }
+                });
+                threads[t].start();
+            }
+            for (Thread t : threads) t.join();
+            if (failure[0] != null) throw new IllegalStateException("a worker failed", failure[0]);
+            long total = 0;
+            for (long d : done) total += d;
+            return total * 1e9 / windowNanos;
+        }
+
+        String measure() throws Exception {
+            rate(1, 300_000_000L);  // warm-up: compile the loop and the natives' Java paths
+            rate(2, 300_000_000L);
+            double best = 0, bestOne = 0, bestTwo = 0, bestBusy = 0;
+            int quiet = 0;
+            StringBuilder seen = new StringBuilder();
+            for (int i = 0; i < ATTEMPTS; ++i) {
+                long[] t0 = ticks();
+                double one = rate(1, WINDOW);
+                long[] t1 = ticks();
+                double two = rate(2, WINDOW);
+                long[] t2 = ticks();
+                double ratio = two / one;
+                if (disturbed(t0, t1, WINDOW) || disturbed(t1, t2, WINDOW)) {
+                    seen.append(String.format(Locale.ROOT, " (%.2f)", ratio));
+                    bestBusy = Math.max(bestBusy, ratio);
+                    continue;
+                }
+                ++quiet;
+                seen.append(String.format(Locale.ROOT, " %.2f", ratio));
+                if (ratio > best) {
+                    best = ratio;
+                    bestOne = one;
+                    bestTwo = two;
+                }
+            }
+            if (quiet == 0) {
+                return String.format(Locale.ROOT, "no quiet window, best two/one %.2f on a busy machine; ratios:%s",
+                        bestBusy, seen);
+            }
+            return String.format(Locale.ROOT, "best two/one %.2f (%.0f and %.0f operations/s) in %d quiet windows of %d;"
+                    + " ratios:%s", best, bestOne, bestTwo, quiet, ATTEMPTS, seen);
+        }
     }
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Linux widths (mock module,
-# SoftHSM2, NSS softoken, export checks, sanitizers) and deskrun.dll under Wine.
+# SoftHSM2, NSS softoken, export checks, sanitizers), line and branch coverage
+# of corvale/ by the x64 suites, and deskrun.dll under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --windows
@@ -14,6 +15,10 @@ if [ "${CORVALE_SKIP_SANITIZERS:-0}" != 1 ]; then
     cmake -S . -B build/linux-x64-asan -DCORVALE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
     cmake --build build/linux-x64-asan -j "$(nproc)"
     (cd build/linux-x64-asan && ctest --output-on-failure --timeout 1500) || status=1
+fi
+if [ "${CORVALE_SKIP_COVERAGE:-0}" != 1 ]; then
+    echo "=== coverage of corvale/ (linux-x64) ==="
+    bash scripts/coverage.sh || status=1
 fi
 if [ -x scripts/test-deskrun.sh ]; then
     echo "=== deskrun.dll ==="

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Pins the library's dynamic interface: SONAME, the exact export list, and
-# needed libraries limited to the C and C++ runtimes, libm and libgcc_s.
+# Pins the library's dynamic interface: SONAME, the exact export list,
+# needed libraries limited to the C and C++ runtimes, libm and libgcc_s, and
+# no lock among the imports.
 set -euo pipefail
 lib=$1 expected_dir=$2 sanitized=${3:-0}
 build=$(dirname "$lib")
@@ -24,6 +25,15 @@ if ! diff <(echo "$want") <(echo "$actual") > /tmp/exports.diff.$$; then
 fi
 rm -f /tmp/exports.diff.$$
 
+# The natives take no lock and make no atomic read-modify-write: no lock
+# function may be imported, nor the guard of a thread-safe function-local
+# static, nor a libatomic call (which would lock where the CPU cannot).
+locks='^(pthread_(mutex|rwlock|spin|cond|barrier)_.*|pthread_once|sem_.*|mtx_.*|cnd_.*|call_once|__cxa_guard_.*|__once_proxy|__atomic_.*|__sync_.*|_ZNSt[0-9]*(recursive_|timed_|shared_)*mutex.*|_ZSt9call_once.*|_ZNSt18condition_variable.*)$'
+imported=$(nm -D --undefined-only "$lib" | awk '{sub(/@.*/, "", $NF); print $NF}')
+if lock_imports=$(grep -E "$locks" <<< "$imported"); then
+    echo "imports lock or atomic functions:" $lock_imports; fail=1
+fi
+
 # Every JNI export must be a native the Java class declares (the one alias
 # under the unescaped underscore name aside).
 header=$build/java/include/quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h
@@ -32,5 +42,5 @@ for sym in $(echo "$want" | grep '^Java_'); do
     grep -q "JNICALL $sym\$" "$header" || { echo "export $sym is not declared by the Java class"; fail=1; }
 done
 
-[ $fail = 0 ] && echo "exports: $(echo "$actual" | wc -l) symbols, needed libraries and SONAME as pinned"
+[ $fail = 0 ] && echo "exports: $(echo "$actual" | wc -l) symbols, needed libraries and SONAME as pinned, no lock imported"
 exit $fail
