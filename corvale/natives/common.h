@@ -12,9 +12,9 @@
 //     answer; should that fail, the native's answer is null as well.
 #pragma once
 
-#include <cstdint>
 #include <cstring>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "corvale/binding/state.h"
@@ -71,37 +71,28 @@ struct Required {
     bool convert(Env&) { return true; }
 };
 
-// A Cryptoki number read through its value class's getter, cut to CK_ULONG.
-template <class Proxy, long long (Proxy::*get)() const>
+// A Cryptoki number read through its value class's getter: a Java long cut
+// to CK_ULONG, a Java int zero-extended (a user type of -1 is 0xFFFFFFFF,
+// not sign-extended on x86-64).
+template <class Proxy, class T, T (Proxy::*get)() const>
 struct NumberArg {
     jobject obj;
     CK_ULONG value = 0;
     explicit NumberArg(jobject o) : obj(o) {}
     bool present() const { return obj != nullptr; }
     bool convert(Env& e) {
-        value = toUlong((Proxy::of(e, obj).*get)());
+        value = static_cast<CK_ULONG>(static_cast<std::make_unsigned_t<T>>((Proxy::of(e, obj).*get)()));
         return !e.failed;
     }
     operator CK_ULONG() const { return value; }
     std::tuple<CK_ULONG> args() const { return std::tuple<CK_ULONG>(value); }
 };
-using SessionArg = NumberArg<SessionHandle, &SessionHandle::getHandle>;
-using HandleArg = NumberArg<Handle, &Handle::getValue>;
-using SlotArg = NumberArg<SlotId, &SlotId::getId>;
-using FlagsArg = NumberArg<OpenSessionFlags, &OpenSessionFlags::getFlags>;
-
-// The Java int is the 32-bit user type; it is not sign-extended on x86-64.
-struct UserArg {
-    jobject obj;
-    CK_USER_TYPE value = 0;
-    explicit UserArg(jobject o) : obj(o) {}
-    bool present() const { return obj != nullptr; }
-    bool convert(Env& e) {
-        value = static_cast<CK_USER_TYPE>(static_cast<uint32_t>(UserType::of(e, obj).getNum()));
-        return !e.failed;
-    }
-    std::tuple<CK_USER_TYPE> args() const { return std::tuple<CK_USER_TYPE>(value); }
-};
+using SessionArg = NumberArg<SessionHandle, long long, &SessionHandle::getHandle>;
+using HandleArg = NumberArg<Handle, long long, &Handle::getValue>;
+using SlotArg = NumberArg<SlotId, long long, &SlotId::getId>;
+using MechanismTypeArg = NumberArg<MechanismType, long long, &MechanismType::getType>;
+using FlagsArg = NumberArg<OpenSessionFlags, long long, &OpenSessionFlags::getFlags>;
+using UserArg = NumberArg<UserType, int, &UserType::getNum>;
 
 // A CK_MECHANISM with its own copy of the parameter bytes, handed over as
 // Java laid them out (wiped: some carry passwords or keys). The parameter

@@ -134,10 +134,9 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
 // The caller's arrays receive the answer; too short (or null), and nothing is asked.
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getMechanismInfo(
     JNIEnv* env, jobject self, jobject slotId, jobject type, jobjectArray flagsOut, jintArray keySizesOut) {
-    using TypeArg = NumberArg<MechanismType, &MechanismType::getType>;
     return guarded<ReturnValue>(
         env, self,
-        [flagsOut, keySizesOut](Call c, SlotArg& slot, TypeArg& mechanism) {
+        [flagsOut, keySizesOut](Call c, SlotArg& slot, MechanismTypeArg& mechanism) {
             Env& e = c.env;
             if (!flagsOut || e.jni->GetArrayLength(flagsOut) < 1 || !keySizesOut ||
                 e.jni->GetArrayLength(keySizesOut) < 2)
@@ -155,7 +154,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
             e.jni->SetObjectArrayElement(flagsOut, 0, flags.obj);
             return answer(e, CKR_OK);
         },
-        SlotArg{slotId}, TypeArg{type});
+        SlotArg{slotId}, MechanismTypeArg{type});
 }
 
 // The JVM looks a method named _waitForSlotEvent up under "__1"; the plain
