@@ -38,7 +38,8 @@ extern "C" {
 
 JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doInitialize__Ljava_lang_String_2(
     JNIEnv* env, jobject self, jstring moduleName) {
-    corvale::JNIString name(env, moduleName);
+    corvale::Env e{env};
+    corvale::JNIString name(e, moduleName);
     // Two copies: the loader may cut its own; the parameter string needs the full name.
     corvale::SecretText full = name.toCString();
     std::unique_ptr<char[]> parameterName;
@@ -69,8 +70,7 @@ JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doIn
     if (!initialised(type, rv)) return 0;  // the module stays loaded; the table goes
 
     // A rebound kulm object drops the table it held before.
-    std::unique_ptr<CK_FUNCTION_LIST> previous(getFunctionList(env, self));
-    setFunctionsPtr(env, self, table.release());
+    takeFunctionList(env, self, std::move(table));
     setTokenType(env, self, type);
     return 1;
 }
@@ -83,12 +83,10 @@ JNIEXPORT void JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_fina
     if (!self) return;
     // Only a bound object has a module to finalise; a refused one may still
     // hold the library open. Clearing the fields makes a second call a no-op.
-    CK_FUNCTION_LIST* functions = getFunctionList(env, self);
+    std::unique_ptr<CK_FUNCTION_LIST> functions = releaseFunctionList(env, self);
     void* library = getLibraryHandlePtr(env, self);
     if (functions) functions->C_Finalize(nullptr);
     if (library) dlclose(library);
-    delete functions;
-    setFunctionsPtr(env, self, nullptr);
     setLibraryHandlePtr(env, self, nullptr);
 }
 

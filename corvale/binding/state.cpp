@@ -1,5 +1,6 @@
 #include "corvale/binding/state.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "corvale/common/diag.h"
@@ -8,19 +9,19 @@ using corvale::dieWith;
 
 namespace {
 
-// Plain statics: a first-use race stores identical IDs, at worst one extra
-// global class reference.
-jclass nativeCryptokiFunctionsClass;
-jfieldID tokenTypeField;
-jfieldID functionsPtrField;
-jfieldID libraryHandlePtrField;
+// Filled on first use; a first-use race stores identical IDs, at worst one
+// extra global class reference. Relaxed: plain moves, no lock.
+std::atomic<jclass> nativeCryptokiFunctionsClass;
+std::atomic<jfieldID> tokenTypeField;
+std::atomic<jfieldID> functionsPtrField;
+std::atomic<jfieldID> libraryHandlePtrField;
 
-jfieldID lookupField(JNIEnv* env, jfieldID& cache, const char* name, const char* sig,
+jfieldID lookupField(JNIEnv* env, std::atomic<jfieldID>& cache, const char* name, const char* sig,
                      corvale::Message missing) {
-    if (cache) return cache;
+    if (jfieldID cached = cache.load(std::memory_order_relaxed)) return cached;
     jfieldID id = env->GetFieldID(getNativeCryptokiFunctionsClass(env), name, sig);
     if (!id) dieWith(missing);
-    cache = id;
+    cache.store(id, std::memory_order_relaxed);
     return id;
 }
 
@@ -31,13 +32,13 @@ void* toPointer(jlong v) { return reinterpret_cast<void*>(static_cast<intptr_t>(
 } // namespace
 
 jclass getNativeCryptokiFunctionsClass(JNIEnv* env) {
-    if (nativeCryptokiFunctionsClass) return nativeCryptokiFunctionsClass;
+    if (jclass cached = nativeCryptokiFunctionsClass.load(std::memory_order_relaxed)) return cached;
     jclass local = env->FindClass("quorvel/pkcs/pkcs11/jni/NativeCryptokiFunctions");
     if (!local) dieWith(CORVALE_MSG("Could not load NativeCryptokiFunctions class\n"));
     auto global = static_cast<jclass>(env->NewGlobalRef(local));
     env->DeleteLocalRef(local);
     if (!global) dieWith(CORVALE_MSG("Could not make global reference for NativeCryptokiFunctions class\n"));
-    nativeCryptokiFunctionsClass = global;
+    nativeCryptokiFunctionsClass.store(global, std::memory_order_relaxed);
     return global;
 }
 
@@ -78,4 +79,15 @@ void* getLibraryHandlePtr(JNIEnv* env, jobject obj) {
 
 void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle) {
     env->SetLongField(obj, getLibraryHandlePtrFieldID(env), fromPointer(handle));
+}
+
+void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<CK_FUNCTION_LIST> functions) {
+    std::unique_ptr<CK_FUNCTION_LIST> previous(getFunctionList(env, obj));
+    setFunctionsPtr(env, obj, functions.release());
+}
+
+std::unique_ptr<CK_FUNCTION_LIST> releaseFunctionList(JNIEnv* env, jobject obj) {
+    std::unique_ptr<CK_FUNCTION_LIST> functions(getFunctionList(env, obj));
+    setFunctionsPtr(env, obj, nullptr);
+    return functions;
 }

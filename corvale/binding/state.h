@@ -2,6 +2,8 @@
 // object; the library keeps nothing of its own but the lookup caches.
 #pragma once
 
+#include <memory>
+
 #include "corvale/common/cryptoki.h"
 
 enum PK11_TOKEN_TYPE {
@@ -21,3 +23,10 @@ CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj);
 void setFunctionsPtr(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions);
 void* getLibraryHandlePtr(JNIEnv* env, jobject obj);
 void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle);
+
+// The object owns its table from a successful doInitialize to finalize.
+// takeFunctionList stores the table in functionsPtr (releasing any the
+// object held before); releaseFunctionList clears the field and hands the
+// table back, null when the object held none.
+void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<CK_FUNCTION_LIST> functions);
+std::unique_ptr<CK_FUNCTION_LIST> releaseFunctionList(JNIEnv* env, jobject obj);

@@ -4,12 +4,20 @@
 // reach on purpose: their C return type differs from the Java one.
 #include <jni.h>
 
-#define CORVALE_STUB(name) \
-    extern "C" JNIEXPORT jlong JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_##name(JNIEnv*, jobject) { \
-        return 0; \
-    }
+extern "C" {
 
-CORVALE_STUB(check)
-CORVALE_STUB(deriveKeyNative)
-CORVALE_STUB(getFunctionStatus)
-CORVALE_STUB(cancelFunction)
+JNIEXPORT jlong JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_check(JNIEnv*, jobject) { return 0; }
+
+JNIEXPORT jlong JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_deriveKeyNative(JNIEnv*, jobject) {
+    return 0;
+}
+
+JNIEXPORT jlong JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getFunctionStatus(JNIEnv*, jobject) {
+    return 0;
+}
+
+JNIEXPORT jlong JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_cancelFunction(JNIEnv*, jobject) {
+    return 0;
+}
+
+} // extern "C"

@@ -2,69 +2,51 @@
 
 namespace corvale {
 
-jclass lookupClass(JNIEnv* env, JavaClass& c) {
-    if (c.cls) return c.cls;
-    jclass local = env->FindClass(c.path);
+jclass findClass(Env& e, JavaClass& c) {
+    if (jclass cached = c.cls.load(std::memory_order_relaxed)) return cached;
+    jclass local = e.jni->FindClass(c.path);
     if (!local) {
         writeMessage(c.notFound);
+        e.failed = true;
         return nullptr;
     }
-    auto global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    if (!global) writeMessage(c.noGlobalRef);
-    c.cls = global;
+    auto global = static_cast<jclass>(e.jni->NewGlobalRef(local));
+    e.jni->DeleteLocalRef(local);
+    if (!global) {
+        writeMessage(c.noGlobalRef);
+        e.failed = true;
+        return nullptr;
+    }
+    c.cls.store(global, std::memory_order_relaxed);
     return global;
 }
 
-jmethodID lookupMethod(JNIEnv* env, JavaMethod& m) {
-    if (m.id) return m.id;
-    jclass cls = lookupClass(env, *m.owner);
+jmethodID findMethod(Env& e, JavaMethod& m) {
+    if (jmethodID cached = m.id.load(std::memory_order_relaxed)) return cached;
+    jclass cls = findClass(e, *m.owner);
     if (!cls) return nullptr;
-    jmethodID id = env->GetMethodID(cls, m.name, m.signature);
-    if (!id) writeMessage(m.notFound);
-    m.id = id;
+    jmethodID id = e.jni->GetMethodID(cls, m.name, m.signature);
+    if (!id) {
+        writeMessage(m.notFound);
+        e.failed = true;
+        return nullptr;
+    }
+    m.id.store(id, std::memory_order_relaxed);
     return id;
 }
 
-jobject construct(JNIEnv* env, JavaMethod& ctor, std::initializer_list<jvalue> args) {
-    // A part that failed before (say, a nested record hit OutOfMemoryError)
-    // left its exception pending, and no further JNI call is allowed then:
-    // this object fails alike and the exception reaches the Java caller.
-    if (env->ExceptionCheck()) {
-        writeMessage(ctor.owner->constructionFailed);
-        return nullptr;
-    }
-    jclass cls = lookupClass(env, *ctor.owner);
-    if (!cls) return nullptr;
-    jmethodID id = lookupMethod(env, ctor);
+jobject constructFirst(Env& e, JavaMethod& ctor, const jvalue* args) {
+    jclass cls = findClass(e, *ctor.owner);
+    jmethodID id = cls ? findMethod(e, ctor) : nullptr;
     if (!id) return nullptr;
-    jobject obj = env->NewObjectA(cls, id, args.begin());
-    // A constructor that throws yields null: no separate exception check.
-    if (!obj) writeMessage(ctor.owner->constructionFailed);
-    return obj;
+    jobject obj = e.jni->NewObjectA(cls, id, args);
+    return obj ? obj : notConstructed(e, ctor);
 }
 
-// A getter that throws yields zero; its exception stays pending for the
-// caller of the native.
-jlong callLong(JNIEnv* env, jobject obj, JavaMethod& m) {
-    jmethodID id = lookupMethod(env, m);
-    if (!id) return 0;
-    jlong v = env->CallLongMethod(obj, id);
-    return env->ExceptionCheck() ? 0 : v;
-}
-
-jint callInt(JNIEnv* env, jobject obj, JavaMethod& m) {
-    jmethodID id = lookupMethod(env, m);
-    if (!id) return 0;
-    jint v = env->CallIntMethod(obj, id);
-    return env->ExceptionCheck() ? 0 : v;
-}
-
-jobject callObject(JNIEnv* env, jobject obj, JavaMethod& m) {
-    jmethodID id = lookupMethod(env, m);
-    if (!id) return nullptr;
-    jobject v = env->CallObjectMethod(obj, id);
-    return env->ExceptionCheck() ? nullptr : v;
+jobject notConstructed(Env& e, JavaMethod& ctor) {
+    writeMessage(ctor.owner->constructionFailed);
+    e.failed = true;
+    return nullptr;
 }
 
 } // namespace corvale

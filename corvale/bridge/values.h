@@ -1,6 +1,6 @@
 // Typed proxies of the Java value classes. Each holds a local reference of
-// the current native call and the calling thread's JNIEnv; copied by value,
-// never kept past the call.
+// the current native call and that call's Env (the calling thread's JNIEnv);
+// copied by value, never kept past the call.
 #pragma once
 
 #include "corvale/bridge/catalogue.h"
@@ -10,20 +10,20 @@ namespace corvale {
 
 #define CORVALE_PROXY(Name) \
     jobject obj = nullptr; \
-    JNIEnv* env = nullptr; \
+    Env* env = nullptr; \
     Name() = default; \
     /* wraps a reference the native received or a getter returned */ \
-    static Name of(JNIEnv* e, jobject o) { Name p; p.obj = o; p.env = e; return p; } \
-    static jclass getClass(JNIEnv* e) { return lookupClass(e, catalogue::Name##_class); }
+    static Name of(Env& e, jobject o) { Name p; p.obj = o; p.env = &e; return p; } \
+    static jclass getClass(Env& e) { return lookupClass(e, catalogue::Name##_class); }
 
-#define CORVALE_MAKE(Name, ...) obj(construct(e, catalogue::Name##_ctor, {__VA_ARGS__})), env(e)
+#define CORVALE_MAKE(Name, ...) obj(construct(e, catalogue::Name##_ctor, {__VA_ARGS__})), env(&e)
 
 // Classes that carry one Cryptoki number.
 #define CORVALE_SCALAR(Name, getter) \
     struct Name { \
         CORVALE_PROXY(Name) \
-        Name(JNIEnv* e, long long value) : CORVALE_MAKE(Name, jv(value)) {} \
-        long long getter() const { return callLong(env, obj, catalogue::Name##_##getter); } \
+        Name(Env& e, long long value) : CORVALE_MAKE(Name, jv(value)) {} \
+        long long getter() const { return callLong(*env, obj, catalogue::Name##_##getter); } \
     };
 CORVALE_SCALAR(Handle, getValue)
 CORVALE_SCALAR(SessionHandle, getHandle)
@@ -35,60 +35,60 @@ CORVALE_SCALAR(SessionState, getValue)
 
 struct AttributeFormat {
     CORVALE_PROXY(AttributeFormat)
-    AttributeFormat(JNIEnv* e, JNIString name) : CORVALE_MAKE(AttributeFormat, jv(name)) {}
+    AttributeFormat(Env& e, JNIString name) : CORVALE_MAKE(AttributeFormat, jv(name)) {}
     JNIString getName() const {
-        return {env, static_cast<jstring>(callObject(env, obj, catalogue::AttributeFormat_getName))};
+        return {*env, static_cast<jstring>(callObject(*env, obj, catalogue::AttributeFormat_getName))};
     }
 };
 
 struct AttributeType {
     CORVALE_PROXY(AttributeType)
-    AttributeType(JNIEnv* e, long long code) : CORVALE_MAKE(AttributeType, jv(code)) {}
-    AttributeType(JNIEnv* e, long long code, AttributeFormat format)
-        : obj(construct(e, catalogue::AttributeType_withFormat, {jv(code), jv(format)})), env(e) {}
-    long long getCode() const { return callLong(env, obj, catalogue::AttributeType_getCode); }
+    AttributeType(Env& e, long long code) : CORVALE_MAKE(AttributeType, jv(code)) {}
+    AttributeType(Env& e, long long code, AttributeFormat format)
+        : obj(construct(e, catalogue::AttributeType_withFormat, {jv(code), jv(format)})), env(&e) {}
+    long long getCode() const { return callLong(*env, obj, catalogue::AttributeType_getCode); }
     AttributeFormat getFormat() const {
-        return AttributeFormat::of(env, callObject(env, obj, catalogue::AttributeType_getFormat));
+        return AttributeFormat::of(*env, callObject(*env, obj, catalogue::AttributeType_getFormat));
     }
 };
 
 struct Version {
     CORVALE_PROXY(Version)
-    Version(JNIEnv* e, int major, int minor) : CORVALE_MAKE(Version, jv(major), jv(minor)) {}
+    Version(Env& e, int major, int minor) : CORVALE_MAKE(Version, jv(major), jv(minor)) {}
     // Version bytes widen without sign: 255.255 stays 255.255.
-    Version(JNIEnv* e, const CK_VERSION& v) : Version(e, int{v.major}, int{v.minor}) {}
-    int getMajor() const { return callInt(env, obj, catalogue::Version_getMajor); }
-    int getMinor() const { return callInt(env, obj, catalogue::Version_getMinor); }
+    Version(Env& e, const CK_VERSION& v) : Version(e, int{v.major}, int{v.minor}) {}
+    int getMajor() const { return callInt(*env, obj, catalogue::Version_getMajor); }
+    int getMinor() const { return callInt(*env, obj, catalogue::Version_getMinor); }
 };
 
 struct UserType {
     CORVALE_PROXY(UserType)
-    UserType(JNIEnv* e, int num, JNIString description)
+    UserType(Env& e, int num, JNIString description)
         : CORVALE_MAKE(UserType, jv(num), jv(description)) {}
-    int getNum() const { return callInt(env, obj, catalogue::UserType_getNum); }
+    int getNum() const { return callInt(*env, obj, catalogue::UserType_getNum); }
     JNIString getDescription() const {
-        return {env, static_cast<jstring>(callObject(env, obj, catalogue::UserType_getDescription))};
+        return {*env, static_cast<jstring>(callObject(*env, obj, catalogue::UserType_getDescription))};
     }
 };
 
 struct KeyType {
     CORVALE_PROXY(KeyType)
-    KeyType(JNIEnv* e, int type) : CORVALE_MAKE(KeyType, jv(type)) {}
-    int getType() const { return callInt(env, obj, catalogue::KeyType_getType); }
+    KeyType(Env& e, int type) : CORVALE_MAKE(KeyType, jv(type)) {}
+    int getType() const { return callInt(*env, obj, catalogue::KeyType_getType); }
     JNIString getName() const {
-        return {env, static_cast<jstring>(callObject(env, obj, catalogue::KeyType_getName))};
+        return {*env, static_cast<jstring>(callObject(*env, obj, catalogue::KeyType_getName))};
     }
 };
 
 struct OpenSessionFlags {
     CORVALE_PROXY(OpenSessionFlags)
-    explicit OpenSessionFlags(JNIEnv* e) : CORVALE_MAKE(OpenSessionFlags) {}
-    long long getFlags() const { return callLong(env, obj, catalogue::OpenSessionFlags_getFlags); }
+    explicit OpenSessionFlags(Env& e) : CORVALE_MAKE(OpenSessionFlags) {}
+    long long getFlags() const { return callLong(*env, obj, catalogue::OpenSessionFlags_getFlags); }
 };
 
 struct DeviceErrorCode {
     CORVALE_PROXY(DeviceErrorCode)
-    explicit DeviceErrorCode(JNIEnv* e) : CORVALE_MAKE(DeviceErrorCode) {}
+    explicit DeviceErrorCode(Env& e) : CORVALE_MAKE(DeviceErrorCode) {}
 };
 
 // Flag records: one boolean per listed bit, in constructor order; other bits
@@ -112,7 +112,7 @@ struct DeviceErrorCode {
 #define CORVALE_FLAGS(Name, BITS) \
     struct Name { \
         CORVALE_PROXY(Name) \
-        Name(JNIEnv* e, CK_FLAGS flags) : CORVALE_MAKE(Name, BITS(CORVALE_FLAG_ARG)) {} \
+        Name(Env& e, CK_FLAGS flags) : CORVALE_MAKE(Name, BITS(CORVALE_FLAG_ARG)) {} \
     };
 CORVALE_FLAGS(SlotInformationFlags, CORVALE_SLOT_FLAG_BITS)
 CORVALE_FLAGS(SessionInformationFlags, CORVALE_SESSION_FLAG_BITS)
@@ -123,12 +123,12 @@ CORVALE_FLAGS(MechanismInformationFlags, CORVALE_MECHANISM_FLAG_BITS)
 // The flags word of CK_INFO is not carried.
 struct CryptokiInformationFlags {
     CORVALE_PROXY(CryptokiInformationFlags)
-    explicit CryptokiInformationFlags(JNIEnv* e) : CORVALE_MAKE(CryptokiInformationFlags) {}
+    explicit CryptokiInformationFlags(Env& e) : CORVALE_MAKE(CryptokiInformationFlags) {}
 };
 
 struct CryptokiInformation {
     CORVALE_PROXY(CryptokiInformation)
-    CryptokiInformation(JNIEnv* e, Version version, JNIString manufacturerID,
+    CryptokiInformation(Env& e, Version version, JNIString manufacturerID,
                         CryptokiInformationFlags flags, JNIString libraryDescription,
                         Version libraryVersion)
         : CORVALE_MAKE(CryptokiInformation, jv(version), jv(manufacturerID), jv(flags),
@@ -137,7 +137,7 @@ struct CryptokiInformation {
 
 struct SlotInformation {
     CORVALE_PROXY(SlotInformation)
-    SlotInformation(JNIEnv* e, JNIString slotDescription, JNIString manufacturerID,
+    SlotInformation(Env& e, JNIString slotDescription, JNIString manufacturerID,
                     SlotInformationFlags flags, Version hardwareVersion, Version firmwareVersion)
         : CORVALE_MAKE(SlotInformation, jv(slotDescription), jv(manufacturerID), jv(flags),
                        jv(hardwareVersion), jv(firmwareVersion)) {}
@@ -145,7 +145,7 @@ struct SlotInformation {
 
 struct TokenInformation {
     CORVALE_PROXY(TokenInformation)
-    TokenInformation(JNIEnv* e, JNIString label, JNIString manufacturerID, JNIString model,
+    TokenInformation(Env& e, JNIString label, JNIString manufacturerID, JNIString model,
                      JNIString serialNumber, TokenInformationFlags flags, long long maxSessionCount,
                      long long sessionCount, long long maxRwSessionCount, long long rwSessionCount,
                      int maxPinLen, int minPinLen, long long totalPublicMemory,
@@ -161,25 +161,25 @@ struct TokenInformation {
 
 struct SessionInformation {
     CORVALE_PROXY(SessionInformation)
-    SessionInformation(JNIEnv* e, SlotId slot, SessionState state, SessionInformationFlags flags,
+    SessionInformation(Env& e, SlotId slot, SessionState state, SessionInformationFlags flags,
                        long long deviceError)
         : CORVALE_MAKE(SessionInformation, jv(slot), jv(state), jv(flags), jv(deviceError)) {}
 };
 
 struct MechanismInformation {
     CORVALE_PROXY(MechanismInformation)
-    MechanismInformation(JNIEnv* e, int minKeySize, int maxKeySize, MechanismInformationFlags flags)
+    MechanismInformation(Env& e, int minKeySize, int maxKeySize, MechanismInformationFlags flags)
         : CORVALE_MAKE(MechanismInformation, jv(minKeySize), jv(maxKeySize), jv(flags)) {}
 };
 
 struct TemplateAttribute {
     CORVALE_PROXY(TemplateAttribute)
-    TemplateAttribute(JNIEnv* e, AttributeType type, Object value)
+    TemplateAttribute(Env& e, AttributeType type, Object value)
         : CORVALE_MAKE(TemplateAttribute, jv(type), jv(value)) {}
     AttributeType getType() const {
-        return AttributeType::of(env, callObject(env, obj, catalogue::TemplateAttribute_getType));
+        return AttributeType::of(*env, callObject(*env, obj, catalogue::TemplateAttribute_getType));
     }
-    Object getValue() const { return {env, callObject(env, obj, catalogue::TemplateAttribute_getValue)}; }
+    Object getValue() const { return {env, callObject(*env, obj, catalogue::TemplateAttribute_getValue)}; }
 };
 
 // Result records: the data (null when there is none), then the return code.
@@ -187,7 +187,7 @@ struct TemplateAttribute {
     struct Name { \
         CORVALE_PROXY(Name) \
         using Data = DataType; \
-        Name(JNIEnv* e, Data data, ReturnValue rv) : CORVALE_MAKE(Name, jv(data), jv(rv)) {} \
+        Name(Env& e, Data data, ReturnValue rv) : CORVALE_MAKE(Name, jv(data), jv(rv)) {} \
     };
 CORVALE_RESULT(GetInfoResult, CryptokiInformation)
 CORVALE_RESULT(SlotListResult, jobject)
@@ -213,7 +213,7 @@ CORVALE_RESULT(GenerateKeyResult, Handle)
 struct GenerateKeyPairResult {
     CORVALE_PROXY(GenerateKeyPairResult)
     // The private key comes first.
-    GenerateKeyPairResult(JNIEnv* e, Handle privateKey, Handle publicKey, ReturnValue rv)
+    GenerateKeyPairResult(Env& e, Handle privateKey, Handle publicKey, ReturnValue rv)
         : CORVALE_MAKE(GenerateKeyPairResult, jv(privateKey), jv(publicKey), jv(rv)) {}
 };
 

@@ -11,6 +11,14 @@ SecretText::~SecretText() {
     if (bytes_) explicit_bzero(bytes_.get(), size_);
 }
 
+SecretText& SecretText::operator=(SecretText&& other) {
+    if (bytes_) explicit_bzero(bytes_.get(), size_);
+    bytes_ = std::move(other.bytes_);
+    size_ = other.size_;
+    other.size_ = 0;
+    return *this;
+}
+
 namespace {
 
 // The same lookup as the value classes, with these classes' own messages.
@@ -19,8 +27,9 @@ JavaClass stringClass = {"java/lang/String", CORVALE_MSG("could not find class j
 JavaClass dateHelperClass = {"quorvel/pkcs/pkcs11/jni/DateHelper", CORVALE_MSG("Could not load DateHelper class\n"),
                              CORVALE_MSG("error creating global ref for class DateHelper\n"), CORVALE_MSG(""),
                              nullptr};
-jmethodID stringLength;
-jmethodID toDateMethod;
+JavaMethod stringLength = {&stringClass, "length", "()I",
+                           CORVALE_MSG("could not retrieve String.length() method ID\n"), nullptr};
+std::atomic<jmethodID> toDateMethod;
 
 constexpr jchar kReplacement = 0xFFFD;
 
@@ -81,78 +90,70 @@ size_t decodeUtf8(const unsigned char* in, size_t n, jchar* out) {
     return o;
 }
 
-JNIString::JNIString(JNIEnv* e, const unsigned char* field, int width) : env(e) {
+JNIString::JNIString(Env& e, const unsigned char* field, int width) : env(&e) {
+    if (e.failed) return;
     // Fields are at most 64 bytes; no byte yields more than one UTF-16 unit
     // (a 4-byte sequence yields two).
     jchar units[64];
     size_t n = width < 0 ? 0 : static_cast<size_t>(width);
     if (n > sizeof units / sizeof units[0]) n = sizeof units / sizeof units[0];
-    str = e->NewString(units, static_cast<jsize>(decodeUtf8(field, n, units)));
+    str = e.jni->NewString(units, static_cast<jsize>(decodeUtf8(field, n, units)));
+    if (!str) e.failed = true;
 }
 
-jclass JNIString::getClass(JNIEnv* env) { return lookupClass(env, stringClass); }
-
-namespace {
-
-jmethodID lengthMethod(JNIEnv* env) {
-    if (stringLength) return stringLength;
-    jclass cls = JNIString::getClass(env);
-    if (!cls) return nullptr;
-    stringLength = env->GetMethodID(cls, "length", "()I");
-    if (!stringLength) writeMessage(CORVALE_MSG("could not retrieve String.length() method ID\n"));
-    return stringLength;
-}
-
-} // namespace
+jclass JNIString::getClass(Env& env) { return lookupClass(env, stringClass); }
 
 int JNIString::length() const {
     if (!env || !str) return 0;
-    jmethodID mid = lengthMethod(env);
-    if (!mid) return 0;
-    int n = env->CallIntMethod(str, mid);
-    return env->ExceptionCheck() ? 0 : n;
+    return callInt(*env, str, stringLength);
 }
 
 SecretText JNIString::toCString() const {
-    if (!env || !str) return {};
-    const char* chars = env->GetStringUTFChars(str, nullptr);
-    if (!chars) return {};
+    if (!env || !str || env->failed) return {};
+    const char* chars = env->jni->GetStringUTFChars(str, nullptr);
+    if (!chars) {
+        env->failed = true;
+        return {};
+    }
     // The modified UTF-8 form has at least one byte per UTF-16 unit, so n
-    // bytes are always there; without String.length() the text is empty.
-    int length = JNIString(env, str).length();
+    // bytes are always there.
+    int length = this->length();
     size_t n = length > 0 ? static_cast<size_t>(length) : 0;
     std::unique_ptr<char[]> copy(new char[n + 1]);
     std::memcpy(copy.get(), chars, n);
     copy[n] = 0;
-    env->ReleaseStringUTFChars(str, chars);
+    env->jni->ReleaseStringUTFChars(str, chars);
     return SecretText(std::move(copy), n + 1);
 }
 
-jclass Date::getDateHelperClass(JNIEnv* env) { return lookupClass(env, dateHelperClass); }
+jclass Date::getDateHelperClass(Env& env) { return lookupClass(env, dateHelperClass); }
 
-Date::Date(JNIEnv* e, JNIString text, int kind) : env(e) {
-    // Making the clock text failed (its OutOfMemoryError is pending): no JNI
-    // call may follow, and that error must reach the caller, not be cleared.
-    if (!text.str || e->ExceptionCheck()) return;
-    // The record around the date is still to be made, and with the lookup's
-    // error pending every later NewObject would fail: clear it.
+Date::Date(Env& e, JNIString text, int kind) : env(&e) {
+    // Making the clock text failed: no JNI call may follow, and its error
+    // must reach the caller, not be cleared.
+    if (!text.str || e.failed) return;
+    // The record around the date is still to be made: a missing helper is
+    // reported, and its error cleared.
     jclass cls = getDateHelperClass(e);
-    if (!cls) {
-        e->ExceptionClear();
+    jmethodID mid = toDateMethod.load(std::memory_order_relaxed);
+    if (cls && !mid) {
+        mid = e.jni->GetStaticMethodID(cls, "toDate", "(Ljava/lang/String;I)Ljava/util/Date;");
+        if (mid) toDateMethod.store(mid, std::memory_order_relaxed);
+        else writeMessage(CORVALE_MSG("Error retrieving method id for method DateHelper.toDate(JNIString,int)\n"));
+    }
+    if (!mid) {
+        e.jni->ExceptionClear();
+        e.failed = false;
         return;
     }
-    if (!toDateMethod)
-        toDateMethod = e->GetStaticMethodID(cls, "toDate", "(Ljava/lang/String;I)Ljava/util/Date;");
-    if (!toDateMethod) {
-        writeMessage(CORVALE_MSG("Error retrieving method id for method DateHelper.toDate(JNIString,int)\n"));
-        e->ExceptionClear();
-        return;
-    }
-    obj = e->CallStaticObjectMethod(cls, toDateMethod, text.str, static_cast<jint>(kind));
-    if (jthrowable pending = e->ExceptionOccurred()) {
+    jvalue args[2];
+    args[0].l = text.str;
+    args[1].i = kind;
+    obj = e.jni->CallStaticObjectMethodA(cls, mid, args);
+    if (jthrowable pending = e.jni->ExceptionOccurred()) {
         writeMessage(CORVALE_MSG("Exception ocurred\n"));
-        e->ExceptionDescribe();
-        e->DeleteLocalRef(pending);
+        e.jni->ExceptionDescribe();
+        e.jni->DeleteLocalRef(pending);
         obj = nullptr;
     }
 }

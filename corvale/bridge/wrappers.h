@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "corvale/common/cryptoki.h"
+#include "corvale/common/env.h"
 
 namespace corvale {
 
@@ -14,10 +15,12 @@ public:
     SecretText() = default;
     SecretText(std::unique_ptr<char[]> bytes, size_t size) : bytes_(std::move(bytes)), size_(size) {}
     SecretText(SecretText&&) = default;
-    SecretText& operator=(SecretText&&) = delete;
+    SecretText& operator=(SecretText&& other);
     ~SecretText();
     char* get() const { return bytes_.get(); }
     CK_UTF8CHAR* utf8() const { return reinterpret_cast<CK_UTF8CHAR*>(bytes_.get()); }
+    // The bytes before the terminating zero.
+    CK_ULONG length() const { return size_ ? static_cast<CK_ULONG>(size_ - 1) : 0; }
     explicit operator bool() const { return bytes_ != nullptr; }
 
 private:
@@ -26,16 +29,16 @@ private:
 };
 
 struct JNIString {
-    JNIEnv* env = nullptr;
+    Env* env = nullptr;
     jstring str = nullptr;
 
     JNIString() = default;
-    JNIString(JNIEnv* e, jstring s) : env(e), str(s) {}
+    JNIString(Env& e, jstring s) : env(&e), str(s) {}
     // A fixed-width Cryptoki text field: cut at the first zero byte, decoded as
     // UTF-8 with U+FFFD for every invalid sequence, blanks kept.
-    JNIString(JNIEnv* e, const unsigned char* field, int width);
+    JNIString(Env& e, const unsigned char* field, int width);
 
-    static jclass getClass(JNIEnv* env);
+    static jclass getClass(Env& env);
     // String.length(): UTF-16 units; 0 for a null string.
     int length() const;
     // The first length() bytes of the modified UTF-8 form, NUL-terminated;
@@ -44,19 +47,20 @@ struct JNIString {
 };
 
 struct Object {
-    JNIEnv* env = nullptr;
+    Env* env = nullptr;
     jobject obj = nullptr;
 };
 
 struct Date {
-    JNIEnv* env = nullptr;
+    Env* env = nullptr;
     jobject obj = nullptr;
 
     Date() = default;
-    Date(JNIEnv* e, jobject d) : env(e), obj(d) {}
-    // DateHelper.toDate(text, kind); null when the helper is missing or throws.
-    Date(JNIEnv* e, JNIString text, int kind);
-    static jclass getDateHelperClass(JNIEnv* env);
+    Date(Env& e, jobject d) : env(&e), obj(d) {}
+    // DateHelper.toDate(text, kind); null when the helper is missing or throws
+    // (which is reported and cleared: the record around it is still made).
+    Date(Env& e, JNIString text, int kind);
+    static jclass getDateHelperClass(Env& env);
 };
 
 // Decodes UTF-8 into UTF-16 with U+FFFD replacements, stopping at a zero

@@ -20,4 +20,8 @@ inline CK_ULONG toUlong(jlong v) { return static_cast<CK_ULONG>(v); }
 // CK_ULONG -> Java long: zero-extended, so 32-bit vendor codes stay positive.
 inline jlong toJlong(CK_ULONG v) { return static_cast<jlong>(v); }
 
+// The most elements a Java array holds. A module that reports a longer
+// output or list is not believed, and no room is allocated for it.
+constexpr CK_ULONG kMaxJavaArray = 0x7FFFFFFF;
+
 } // namespace corvale

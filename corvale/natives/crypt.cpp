@@ -1,4 +1,5 @@
-// Encryption, decryption and the dual-function updates.
+// Encryption, decryption and the dual-function updates. What goes into an
+// encryption and comes out of a decryption is plaintext, and wiped.
 #include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
@@ -6,64 +7,74 @@ using namespace corvale;
 
 extern "C" {
 
-CORVALE_NATIVE(encryptInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter,
-                            jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_EncryptInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_encryptInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_EncryptInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-CORVALE_NATIVE(decryptInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter,
-                            jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_DecryptInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decryptInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_DecryptInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-CORVALE_NATIVE(encrypt)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_Encrypt);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_encrypt(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_Encrypt, session, data, offset, length);
 }
 
-CORVALE_NATIVE(decrypt)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_Decrypt);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decrypt(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::Out>(env, self, &CK_FUNCTION_LIST::C_Decrypt, session, data, offset, length);
 }
 
-CORVALE_NATIVE(encryptUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                              jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_EncryptUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_encryptUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_EncryptUpdate, session, data, offset,
+                                              length);
 }
 
-CORVALE_NATIVE(decryptUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                              jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_DecryptUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decryptUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::Out>(env, self, &CK_FUNCTION_LIST::C_DecryptUpdate, session, data, offset,
+                                               length);
 }
 
-CORVALE_NATIVE(encryptFinal)(JNIEnv* env, jobject self, jobject session) {
-    return finalOut<CipherResult>(env, self, session, &CK_FUNCTION_LIST::C_EncryptFinal, EmptyOutput::Kept);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_encryptFinal(JNIEnv* env, jobject self,
+                                                                                            jobject session) {
+    return finalOut<CipherResult, Secret::None, EmptyOutput::Kept>(env, self, &CK_FUNCTION_LIST::C_EncryptFinal,
+                                                                   session);
 }
 
-CORVALE_NATIVE(decryptFinal)(JNIEnv* env, jobject self, jobject session) {
-    return finalOut<CipherResult>(env, self, session, &CK_FUNCTION_LIST::C_DecryptFinal, EmptyOutput::Kept);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decryptFinal(JNIEnv* env, jobject self,
+                                                                                            jobject session) {
+    return finalOut<CipherResult, Secret::Out, EmptyOutput::Kept>(env, self, &CK_FUNCTION_LIST::C_DecryptFinal,
+                                                                  session);
 }
 
-CORVALE_NATIVE(digestEncryptUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                                    jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length,
-                                  &CK_FUNCTION_LIST::C_DigestEncryptUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digestEncryptUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_DigestEncryptUpdate, session, data,
+                                              offset, length);
 }
 
-CORVALE_NATIVE(decryptDigestUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                                    jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length,
-                                  &CK_FUNCTION_LIST::C_DecryptDigestUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decryptDigestUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::Out>(env, self, &CK_FUNCTION_LIST::C_DecryptDigestUpdate, session, data,
+                                               offset, length);
 }
 
-CORVALE_NATIVE(signEncryptUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                                  jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length,
-                                  &CK_FUNCTION_LIST::C_SignEncryptUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signEncryptUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_SignEncryptUpdate, session, data,
+                                              offset, length);
 }
 
-CORVALE_NATIVE(decryptVerifyUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                                    jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length,
-                                  &CK_FUNCTION_LIST::C_DecryptVerifyUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_decryptVerifyUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::Out>(env, self, &CK_FUNCTION_LIST::C_DecryptVerifyUpdate, session, data,
+                                               offset, length);
 }
 
 } // extern "C"

@@ -1,4 +1,5 @@
-// Digesting in one part or several, and digesting a key.
+// Digesting in one part or several, and digesting a key. The data digested
+// is wiped; digests are public.
 #include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
@@ -6,34 +7,34 @@ using namespace corvale;
 
 extern "C" {
 
-CORVALE_NATIVE(digestInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter) {
-    if (!session || !mechanism) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Mechanism m;
-    if (!getMechanism(env, mechanism, parameter, m)) return nullptr;
-    return returnValue(env, functions->C_DigestInit(sessionOf(env, session), m.get())).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digestInit(JNIEnv* env, jobject self,
+                                                                                          jobject session,
+                                                                                          jobject mechanism,
+                                                                                          jbyteArray parameter) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_DigestInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter});
 }
 
-CORVALE_NATIVE(digest)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
-    return sliceOut<DigestResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_Digest);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digest(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<DigestResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_Digest, session, data, offset, length);
 }
 
-CORVALE_NATIVE(digestUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                             jint length) {
-    return sliceIn(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_DigestUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digestUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_DigestUpdate, SessionArg{session},
+                      DataSlice{data, offset, length});
 }
 
-CORVALE_NATIVE(digestKey)(JNIEnv* env, jobject self, jobject session, jobject key) {
-    if (!session || !key) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    CK_OBJECT_HANDLE k = handleOf(env, key);
-    return returnValue(env, functions->C_DigestKey(sessionOf(env, session), k)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digestKey(JNIEnv* env, jobject self,
+                                                                                         jobject session, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_DigestKey, SessionArg{session}, HandleArg{key});
 }
 
-CORVALE_NATIVE(digestFinal)(JNIEnv* env, jobject self, jobject session) {
-    return finalOut<DigestResult>(env, self, session, &CK_FUNCTION_LIST::C_DigestFinal, EmptyOutput::Dropped);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_digestFinal(JNIEnv* env, jobject self,
+                                                                                           jobject session) {
+    return finalOut<DigestResult, Secret::None, EmptyOutput::Dropped>(env, self, &CK_FUNCTION_LIST::C_DigestFinal,
+                                                                      session);
 }
 
 } // extern "C"

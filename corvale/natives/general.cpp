@@ -1,56 +1,44 @@
 // Library, slot, token and mechanism queries, and the wait for a slot event.
-#include <cstdint>
-
-#include "corvale/natives/common.h"
-#include "corvale/natives/output.h"
+#include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
 using namespace corvale;
 
 namespace {
 
-// A Java array holds at most this many elements; a module that claims a
-// longer list is not believed (and no room is allocated for it).
-constexpr CK_ULONG kMaxJavaArray = INT32_MAX;
-
-// The query half of a list call: CKR_GENERAL_ERROR for a count no Java array
-// could take, before any room is allocated for it.
-CK_RV believable(CK_RV rv, CK_ULONG* count, bool query) {
-    if (query && rv == CKR_OK && *count > kMaxJavaArray) return CKR_GENERAL_ERROR;
-    return rv;
-}
-
-// SlotId[] or MechanismType[] of the first count values; null when the VM
-// cannot make the array. Each element's local reference is dropped at once,
-// so a long list does not pile them up.
-template <class Element>
-jobjectArray newValueArray(JNIEnv* env, const CK_ULONG* values, CK_ULONG count) {
-    jclass cls = Element::getClass(env);
-    if (!cls) return nullptr;
-    jobjectArray array = env->NewObjectArray(static_cast<jsize>(count), cls, nullptr);
-    if (!array) return nullptr;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        Element element(env, toJlong(values[i]));
-        if (!element.obj) return nullptr;
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), element.obj);
-        env->DeleteLocalRef(element.obj);
+// A SlotId[] or MechanismType[] of the module's list, by the two-call
+// protocol; a null array unless the code is CKR_OK. Each element's local
+// reference is dropped at once, so a long list does not pile them up.
+template <class Result, class Element, class Query>
+jobject listResult(Env& e, Query&& query, Retry retry = Retry::Never) {
+    Scratch<CK_ULONG, 512, Wipe::No> values;
+    CK_ULONG count = 0;
+    CK_RV rv = fetchOutput(query, values, count, ZeroLength::Empty, retry);
+    jobjectArray array = nullptr;
+    if (rv == CKR_OK) {
+        jclass cls = Element::getClass(e);
+        array = cls ? e.jni->NewObjectArray(static_cast<jsize>(count), cls, nullptr) : nullptr;
+        if (!array) return nullptr;  // the VM's error is pending
+        for (CK_ULONG i = 0; i < count; ++i) {
+            LocalRef element(e.jni, Element(e, toJlong(values.data()[i])).obj);
+            if (!element.obj) return nullptr;
+            e.jni->SetObjectArrayElement(array, static_cast<jsize>(i), element.obj);
+        }
     }
-    return array;
+    return Result(e, array, returnValue(e, rv)).obj;
 }
 
-Version version(JNIEnv* env, const CK_VERSION& v) { return Version(env, v); }
+JNIString text(Env& e, const CK_UTF8CHAR* field, int width) { return JNIString(e, field, width); }
 
-JNIString text(JNIEnv* env, const CK_UTF8CHAR* field, int width) { return JNIString(env, field, width); }
-
-WaitForSlotEventResult waitForSlotEvent(JNIEnv* env, jobject self, jboolean wait) {
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return WaitForSlotEventResult::of(env, notBound<WaitForSlotEventResult>(env));
-    // Optional in a module; binding goes on without it.
-    if (!f->C_WaitForSlotEvent)
-        return WaitForSlotEventResult(env, SlotId(), returnValue(env, CKR_FUNCTION_NOT_SUPPORTED));
-    CK_SLOT_ID slot = 0;
-    CK_RV rv = f->C_WaitForSlotEvent(wait ? 0 : CKF_DONT_BLOCK, &slot, nullptr);
-    return WaitForSlotEventResult(env, SlotId(env, toJlong(slot)), returnValue(env, rv));
+jobject waitForSlotEvent(JNIEnv* env, jobject self, jboolean wait) {
+    return guarded<WaitForSlotEventResult>(env, self, [wait](Call c) {
+        // Optional in a module; binding goes on without it.
+        if (!c.module.C_WaitForSlotEvent)
+            return WaitForSlotEventResult(c.env, SlotId(), returnValue(c.env, CKR_FUNCTION_NOT_SUPPORTED)).obj;
+        CK_SLOT_ID slot = 0;
+        CK_RV rv = c.module.C_WaitForSlotEvent(wait ? 0 : CKF_DONT_BLOCK, &slot, nullptr);
+        return WaitForSlotEventResult(c.env, SlotId(c.env, toJlong(slot)), returnValue(c.env, rv)).obj;
+    });
 }
 
 } // namespace
@@ -58,124 +46,115 @@ WaitForSlotEventResult waitForSlotEvent(JNIEnv* env, jobject self, jboolean wait
 extern "C" {
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getInfo(JNIEnv* env, jobject self) {
-    if (!self) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetInfoResult>(env);
-    CK_INFO info{};  // cleared: a failed call yields zeros, not stack bytes
-    CK_RV rv = f->C_GetInfo(&info);
-    ReturnValue result = returnValue(env, rv);
-    // The flags word of CK_INFO is reserved; the record carries none.
-    CryptokiInformation information(env, version(env, info.cryptokiVersion),
-                                    text(env, info.manufacturerID, sizeof info.manufacturerID),
-                                    CryptokiInformationFlags(env),
-                                    text(env, info.libraryDescription, sizeof info.libraryDescription),
-                                    version(env, info.libraryVersion));
-    return GetInfoResult(env, information, result).obj;
+    return guarded<GetInfoResult>(
+        env, self,
+        [](Call c, Required&) {
+            Env& e = c.env;
+            CK_INFO info{};  // cleared: a failed call yields zeros, not stack bytes
+            ReturnValue result = returnValue(e, c.module.C_GetInfo(&info));
+            // The flags word of CK_INFO is reserved; the record carries none.
+            CryptokiInformation information(e, Version(e, info.cryptokiVersion),
+                                            text(e, info.manufacturerID, sizeof info.manufacturerID),
+                                            CryptokiInformationFlags(e),
+                                            text(e, info.libraryDescription, sizeof info.libraryDescription),
+                                            Version(e, info.libraryVersion));
+            return GetInfoResult(e, information, result).obj;
+        },
+        Required{self});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getSlotList(JNIEnv* env, jobject self,
                                                                                            jboolean tokenPresent) {
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<SlotListResult>(env);
-    Scratch<CK_SLOT_ID> slots;
-    CK_ULONG count = 0;
-    CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
-    // Slots may appear between the two calls: then the list is asked for again.
-    CK_RV rv = fetchOutput(
-        [&](CK_SLOT_ID* buffer, CK_ULONG* n) {
-            return believable(f->C_GetSlotList(present, buffer, n), n, buffer == nullptr);
-        },
-        slots, count, ZeroLength::Empty, Retry::WhileTooSmall);
-    jobjectArray array = nullptr;
-    if (rv == CKR_OK) {
-        array = newValueArray<SlotId>(env, slots.data(), count);
-        if (!array) return nullptr;  // the VM's error is pending
-    }
-    return SlotListResult(env, array, returnValue(env, rv)).obj;
+    return guarded<SlotListResult>(env, self, [tokenPresent](Call c) {
+        CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
+        // Slots may appear between the two calls: then the list is asked for again.
+        return listResult<SlotListResult, SlotId>(
+            c.env, [&](CK_SLOT_ID* buffer, CK_ULONG* n) { return c.module.C_GetSlotList(present, buffer, n); },
+            Retry::WhileTooSmall);
+    });
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getSlotInfo(JNIEnv* env, jobject self,
                                                                                            jobject slotId) {
-    if (!slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetSlotInfoResult>(env);
-    CK_SLOT_INFO info{};
-    CK_RV rv = f->C_GetSlotInfo(toUlong(SlotId::of(env, slotId).getId()), &info);
-    ReturnValue result = returnValue(env, rv);
-    SlotInformation information(env, text(env, info.slotDescription, sizeof info.slotDescription),
-                                text(env, info.manufacturerID, sizeof info.manufacturerID),
-                                SlotInformationFlags(env, info.flags), version(env, info.hardwareVersion),
-                                version(env, info.firmwareVersion));
-    return GetSlotInfoResult(env, information, result).obj;
+    return guarded<GetSlotInfoResult>(
+        env, self,
+        [](Call c, SlotArg& slot) {
+            Env& e = c.env;
+            CK_SLOT_INFO info{};
+            ReturnValue result = returnValue(e, c.module.C_GetSlotInfo(slot, &info));
+            SlotInformation information(e, text(e, info.slotDescription, sizeof info.slotDescription),
+                                        text(e, info.manufacturerID, sizeof info.manufacturerID),
+                                        SlotInformationFlags(e, info.flags), Version(e, info.hardwareVersion),
+                                        Version(e, info.firmwareVersion));
+            return GetSlotInfoResult(e, information, result).obj;
+        },
+        SlotArg{slotId});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getTokenInfo(JNIEnv* env, jobject self,
                                                                                             jobject slotId) {
-    if (!slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetTokenInfoResult>(env);
-    CK_TOKEN_INFO info{};
-    CK_RV rv = f->C_GetTokenInfo(toUlong(SlotId::of(env, slotId).getId()), &info);
-    ReturnValue result = returnValue(env, rv);
-    // A missing or throwing DateHelper.toDate leaves the date null; the
-    // record is made all the same.
-    Date clock(env, text(env, info.utcTime, sizeof info.utcTime), 0);
-    // PIN lengths are Java ints: the low 32 bits, so all-ones reads as -1.
-    TokenInformation information(
-        env, text(env, info.label, sizeof info.label), text(env, info.manufacturerID, sizeof info.manufacturerID),
-        text(env, info.model, sizeof info.model), text(env, info.serialNumber, sizeof info.serialNumber),
-        TokenInformationFlags(env, info.flags), toJlong(info.ulMaxSessionCount), toJlong(info.ulSessionCount),
-        toJlong(info.ulMaxRwSessionCount), toJlong(info.ulRwSessionCount), static_cast<int>(info.ulMaxPinLen),
-        static_cast<int>(info.ulMinPinLen), toJlong(info.ulTotalPublicMemory), toJlong(info.ulFreePublicMemory),
-        toJlong(info.ulTotalPrivateMemory), toJlong(info.ulFreePrivateMemory), version(env, info.hardwareVersion),
-        version(env, info.firmwareVersion), clock);
-    return GetTokenInfoResult(env, information, result).obj;
+    return guarded<GetTokenInfoResult>(
+        env, self,
+        [](Call c, SlotArg& slot) {
+            Env& e = c.env;
+            CK_TOKEN_INFO info{};
+            ReturnValue result = returnValue(e, c.module.C_GetTokenInfo(slot, &info));
+            // A missing or throwing DateHelper.toDate leaves the date null; the
+            // record is made all the same.
+            Date clock(e, text(e, info.utcTime, sizeof info.utcTime), 0);
+            // PIN lengths are Java ints: the low 32 bits, so all-ones reads as -1.
+            TokenInformation information(
+                e, text(e, info.label, sizeof info.label), text(e, info.manufacturerID, sizeof info.manufacturerID),
+                text(e, info.model, sizeof info.model), text(e, info.serialNumber, sizeof info.serialNumber),
+                TokenInformationFlags(e, info.flags), toJlong(info.ulMaxSessionCount), toJlong(info.ulSessionCount),
+                toJlong(info.ulMaxRwSessionCount), toJlong(info.ulRwSessionCount), static_cast<int>(info.ulMaxPinLen),
+                static_cast<int>(info.ulMinPinLen), toJlong(info.ulTotalPublicMemory),
+                toJlong(info.ulFreePublicMemory), toJlong(info.ulTotalPrivateMemory),
+                toJlong(info.ulFreePrivateMemory), Version(e, info.hardwareVersion), Version(e, info.firmwareVersion),
+                clock);
+            return GetTokenInfoResult(e, information, result).obj;
+        },
+        SlotArg{slotId});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getMechanismList(JNIEnv* env,
                                                                                                 jobject self,
                                                                                                 jobject slotId) {
-    if (!slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetMechanismListResult>(env);
-    CK_SLOT_ID slot = toUlong(SlotId::of(env, slotId).getId());
-    Scratch<CK_MECHANISM_TYPE> mechanisms;
-    CK_ULONG count = 0;
-    CK_RV rv = fetchOutput(
-        [&](CK_MECHANISM_TYPE* buffer, CK_ULONG* n) {
-            return believable(f->C_GetMechanismList(slot, buffer, n), n, buffer == nullptr);
+    return guarded<GetMechanismListResult>(
+        env, self,
+        [](Call c, SlotArg& slot) {
+            return listResult<GetMechanismListResult, MechanismType>(
+                c.env, [&](CK_MECHANISM_TYPE* buffer, CK_ULONG* n) {
+                    return c.module.C_GetMechanismList(slot, buffer, n);
+                });
         },
-        mechanisms, count, ZeroLength::Empty);
-    jobjectArray array = nullptr;
-    if (rv == CKR_OK) {
-        array = newValueArray<MechanismType>(env, mechanisms.data(), count);
-        if (!array) return nullptr;
-    }
-    return GetMechanismListResult(env, array, returnValue(env, rv)).obj;
+        SlotArg{slotId});
 }
 
+// The caller's arrays receive the answer; too short (or null), and nothing is asked.
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getMechanismInfo(
     JNIEnv* env, jobject self, jobject slotId, jobject type, jobjectArray flagsOut, jintArray keySizesOut) {
-    if (!slotId || !type) return nullptr;
-    // The caller's arrays receive the answer; too short, and nothing is asked.
-    if (!flagsOut || env->GetArrayLength(flagsOut) < 1 || !keySizesOut || env->GetArrayLength(keySizesOut) < 2)
-        return returnValue(env, CKR_ARGUMENTS_BAD).obj;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    CK_MECHANISM_INFO info{};
-    CK_RV rv = f->C_GetMechanismInfo(toUlong(SlotId::of(env, slotId).getId()),
-                                     toUlong(MechanismType::of(env, type).getType()), &info);
-    if (rv != CKR_OK) return returnValue(env, rv).obj;
-    MechanismInformationFlags flags(env, info.flags);
-    // Its exception is pending: no JNI call may follow, the caller gets it.
-    if (!flags.obj) return nullptr;
-    // Callers rely on the maximum never reading above 0x80000000 (which Java
-    // sees as Integer.MIN_VALUE).
-    CK_ULONG max = info.ulMaxKeySize > 0x80000000UL ? 0x80000000UL : info.ulMaxKeySize;
-    jint sizes[2] = {static_cast<jint>(info.ulMinKeySize), static_cast<jint>(static_cast<uint32_t>(max))};
-    env->SetIntArrayRegion(keySizesOut, 0, 2, sizes);
-    env->SetObjectArrayElement(flagsOut, 0, flags.obj);
-    return returnValue(env, CKR_OK).obj;
+    return guarded<ReturnValue>(
+        env, self,
+        [flagsOut, keySizesOut](Call c, SlotArg& slot, MechanismTypeArg& mechanism) {
+            Env& e = c.env;
+            if (!flagsOut || e.jni->GetArrayLength(flagsOut) < 1 || !keySizesOut ||
+                e.jni->GetArrayLength(keySizesOut) < 2)
+                return answer(e, CKR_ARGUMENTS_BAD);
+            CK_MECHANISM_INFO info{};
+            CK_RV rv = c.module.C_GetMechanismInfo(slot, mechanism, &info);
+            if (rv != CKR_OK) return answer(e, rv);
+            MechanismInformationFlags flags(e, info.flags);
+            if (!flags.obj) return jobject(nullptr);  // its exception is pending; the arrays stay
+            // Callers rely on the maximum never reading above 0x80000000 (which
+            // Java sees as Integer.MIN_VALUE).
+            CK_ULONG max = info.ulMaxKeySize > 0x80000000UL ? 0x80000000UL : info.ulMaxKeySize;
+            jint sizes[2] = {static_cast<jint>(info.ulMinKeySize), static_cast<jint>(static_cast<uint32_t>(max))};
+            e.jni->SetIntArrayRegion(keySizesOut, 0, 2, sizes);
+            e.jni->SetObjectArrayElement(flagsOut, 0, flags.obj);
+            return answer(e, CKR_OK);
+        },
+        SlotArg{slotId}, MechanismTypeArg{type});
 }
 
 // The JVM looks a method named _waitForSlotEvent up under "__1"; the plain
@@ -183,13 +162,13 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions__1waitForSlotEvent(JNIEnv* env,
                                                                                                   jobject self,
                                                                                                   jboolean wait) {
-    return waitForSlotEvent(env, self, wait).obj;
+    return waitForSlotEvent(env, self, wait);
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions__waitForSlotEvent(JNIEnv* env,
                                                                                                  jobject self,
                                                                                                  jboolean wait) {
-    return waitForSlotEvent(env, self, wait).obj;
+    return waitForSlotEvent(env, self, wait);
 }
 
 } // extern "C"

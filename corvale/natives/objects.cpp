@@ -8,8 +8,6 @@ using namespace corvale;
 
 namespace {
 
-jlong handleResult(CK_RV rv, CK_OBJECT_HANDLE handle) { return rv == CKR_OK ? toJlong(handle) : 0; }
-
 // The value call of an attribute read: every attribute a buffer of the
 // length the module reported (none for 0 or unavailable).
 CK_RV allocateReportedLengths(Template& tpl) {
@@ -35,113 +33,99 @@ bool lengthsFit(const Template& tpl) {
 
 extern "C" {
 
-CORVALE_NATIVE(createObjectNative)(JNIEnv* env, jobject self, jobject session, jobjectArray attributes) {
-    if (!session || !attributes) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<CreateObjectResult>(env);
-    Template tpl;
-    if (!createTemplate(env, attributes, tpl)) return nullptr;
-    CK_OBJECT_HANDLE object = CK_INVALID_HANDLE;
-    CK_RV rv = functions->C_CreateObject(sessionOf(env, session), tpl.data(), tpl.count(), &object);
-    return CreateObjectResult(env, Handle(env, handleResult(rv, object)), returnValue(env, rv)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_createObjectNative(
+    JNIEnv* env, jobject self, jobject session, jobjectArray attributes) {
+    return handleOut<CreateObjectResult>(env, self, &CK_FUNCTION_LIST::C_CreateObject, SessionArg{session},
+                                         TemplateArg{attributes});
 }
 
-CORVALE_NATIVE(copyObjectNative)(JNIEnv* env, jobject self, jobject session, jobject object,
-                                 jobjectArray attributes) {
-    if (!session || !object || !attributes) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<CopyObjectResult>(env);
-    Template tpl;
-    if (!createTemplate(env, attributes, tpl)) return nullptr;
-    CK_OBJECT_HANDLE original = handleOf(env, object);
-    CK_OBJECT_HANDLE copy = CK_INVALID_HANDLE;
-    CK_RV rv = functions->C_CopyObject(sessionOf(env, session), original, tpl.data(), tpl.count(), &copy);
-    return CopyObjectResult(env, Handle(env, handleResult(rv, copy)), returnValue(env, rv)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_copyObjectNative(
+    JNIEnv* env, jobject self, jobject session, jobject object, jobjectArray attributes) {
+    return handleOut<CopyObjectResult>(env, self, &CK_FUNCTION_LIST::C_CopyObject, SessionArg{session},
+                                       HandleArg{object}, TemplateArg{attributes});
 }
 
-CORVALE_NATIVE(destroyObject)(JNIEnv* env, jobject self, jobject session, jobject object) {
-    if (!session || !object) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    CK_OBJECT_HANDLE o = handleOf(env, object);
-    return returnValue(env, functions->C_DestroyObject(sessionOf(env, session), o)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_destroyObject(JNIEnv* env,
+                                                                                             jobject self,
+                                                                                             jobject session,
+                                                                                             jobject object) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_DestroyObject, SessionArg{session}, HandleArg{object});
 }
 
-CORVALE_NATIVE(getObjectSize)(JNIEnv* env, jobject self, jobject session, jobject object) {
-    if (!session || !object) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<GetObjectSizeResult>(env);
-    CK_OBJECT_HANDLE o = handleOf(env, object);
-    CK_ULONG size = 0;
-    CK_RV rv = functions->C_GetObjectSize(sessionOf(env, session), o, &size);
-    return GetObjectSizeResult(env, rv == CKR_OK ? toJlong(size) : 0, returnValue(env, rv)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getObjectSize(JNIEnv* env,
+                                                                                             jobject self,
+                                                                                             jobject session,
+                                                                                             jobject object) {
+    return guarded<GetObjectSizeResult>(
+        env, self,
+        [](Call c, SessionArg& s, HandleArg& o) {
+            CK_ULONG size = 0;
+            CK_RV rv = c.module.C_GetObjectSize(s, o, &size);
+            return GetObjectSizeResult(c.env, rv == CKR_OK ? toJlong(size) : 0, returnValue(c.env, rv)).obj;
+        },
+        SessionArg{session}, HandleArg{object});
 }
 
 // All or nothing: the Java template changes only when every value was read
-// and fits the buffer it was read into.
-CORVALE_NATIVE(getAttributeValueNative)(JNIEnv* env, jobject self, jobject session, jobject object,
-                                        jobjectArray attributes) {
-    if (!session || !object || !attributes) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Template tpl;
-    if (!createTemplate(env, attributes, tpl, TemplateValues::TypesOnly)) return nullptr;
-    CK_OBJECT_HANDLE o = handleOf(env, object);
-    CK_SESSION_HANDLE s = sessionOf(env, session);
-    CK_RV rv = functions->C_GetAttributeValue(s, o, tpl.data(), tpl.count());
-    if (rv == CKR_OK) rv = allocateReportedLengths(tpl);
-    if (rv == CKR_OK) rv = functions->C_GetAttributeValue(s, o, tpl.data(), tpl.count());
-    if (rv == CKR_OK && !lengthsFit(tpl)) rv = CKR_GENERAL_ERROR;
-    if (rv == CKR_OK && !fillTemplate(env, attributes, tpl)) return nullptr;  // the VM's error is pending
-    return returnValue(env, rv).obj;
+// and fits the buffer it was read into. Values may be key material: wiped.
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getAttributeValueNative(
+    JNIEnv* env, jobject self, jobject session, jobject object, jobjectArray attributes) {
+    return guarded<ReturnValue>(
+        env, self,
+        [attributes](Call c, SessionArg& s, HandleArg& o, TemplateArg& t) {
+            Template& tpl = t.tpl;
+            CK_RV rv = c.module.C_GetAttributeValue(s, o, tpl.data(), tpl.count());
+            if (rv == CKR_OK) rv = allocateReportedLengths(tpl);
+            if (rv == CKR_OK) rv = c.module.C_GetAttributeValue(s, o, tpl.data(), tpl.count());
+            if (rv == CKR_OK && !lengthsFit(tpl)) rv = CKR_GENERAL_ERROR;
+            if (rv == CKR_OK && !fillTemplate(c.env, attributes, tpl)) return jobject(nullptr);
+            return answer(c.env, rv);
+        },
+        SessionArg{session}, HandleArg{object}, TemplateArg{attributes, TemplateValues::TypesOnly});
 }
 
-CORVALE_NATIVE(setAttributeValueNative)(JNIEnv* env, jobject self, jobject session, jobject object,
-                                        jobjectArray attributes) {
-    if (!session || !object || !attributes) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Template tpl;
-    if (!createTemplate(env, attributes, tpl)) return nullptr;
-    CK_OBJECT_HANDLE o = handleOf(env, object);
-    return returnValue(env, functions->C_SetAttributeValue(sessionOf(env, session), o, tpl.data(), tpl.count())).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_setAttributeValueNative(
+    JNIEnv* env, jobject self, jobject session, jobject object, jobjectArray attributes) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SetAttributeValue, SessionArg{session}, HandleArg{object},
+                      TemplateArg{attributes});
 }
 
-CORVALE_NATIVE(findObjectsInitNative)(JNIEnv* env, jobject self, jobject session, jobjectArray attributes) {
-    if (!session || !attributes) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Template tpl;
-    if (!createTemplate(env, attributes, tpl)) return nullptr;
-    return returnValue(env, functions->C_FindObjectsInit(sessionOf(env, session), tpl.data(), tpl.count())).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_findObjectsInitNative(
+    JNIEnv* env, jobject self, jobject session, jobjectArray attributes) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_FindObjectsInit, SessionArg{session},
+                      TemplateArg{attributes});
 }
 
 // Fills found[0, count); the rest of the array keeps what it held. A count
 // above the array's length is a module fault: nothing is stored.
-CORVALE_NATIVE(findObjects)(JNIEnv* env, jobject self, jobject session, jobjectArray found) {
-    if (!session || !found) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<FindObjectsResult>(env);
-    jsize max = env->GetArrayLength(found);
-    Scratch<CK_OBJECT_HANDLE, 64 * sizeof(CK_OBJECT_HANDLE)> handles;
-    if (!handles.allocate(static_cast<uint64_t>(max))) return FindObjectsResult(env, 0, returnValue(env, CKR_HOST_MEMORY)).obj;
-    CK_ULONG count = 0;
-    CK_RV rv = functions->C_FindObjects(sessionOf(env, session), handles.data(), static_cast<CK_ULONG>(max), &count);
-    if (rv == CKR_OK && count > static_cast<CK_ULONG>(max)) rv = CKR_GENERAL_ERROR;
-    if (rv != CKR_OK) count = 0;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        LocalRef handle(env, Handle(env, toJlong(handles.data()[i])).obj);
-        if (!handle.obj) return nullptr;  // the VM's error is pending
-        env->SetObjectArrayElement(found, static_cast<jsize>(i), handle.obj);
-    }
-    return FindObjectsResult(env, static_cast<int>(count), returnValue(env, rv)).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_findObjects(JNIEnv* env, jobject self,
+                                                                                           jobject session,
+                                                                                           jobjectArray found) {
+    return guarded<FindObjectsResult>(
+        env, self,
+        [found](Call c, SessionArg& s, Required&) {
+            jsize max = c.env.jni->GetArrayLength(found);
+            Scratch<CK_OBJECT_HANDLE, 64 * sizeof(CK_OBJECT_HANDLE), Wipe::No> handles;
+            if (!handles.allocate(static_cast<uint64_t>(max)))
+                return FindObjectsResult(c.env, 0, returnValue(c.env, CKR_HOST_MEMORY)).obj;
+            CK_ULONG count = 0;
+            CK_RV rv = c.module.C_FindObjects(s, handles.data(), static_cast<CK_ULONG>(max), &count);
+            if (rv == CKR_OK && count > static_cast<CK_ULONG>(max)) rv = CKR_GENERAL_ERROR;
+            if (rv != CKR_OK) count = 0;
+            for (CK_ULONG i = 0; i < count; ++i) {
+                LocalRef handle(c.env.jni, Handle(c.env, toJlong(handles.data()[i])).obj);
+                if (!handle.obj) return jobject(nullptr);  // the VM's error is pending
+                c.env.jni->SetObjectArrayElement(found, static_cast<jsize>(i), handle.obj);
+            }
+            return FindObjectsResult(c.env, static_cast<int>(count), returnValue(c.env, rv)).obj;
+        },
+        SessionArg{session}, Required{found});
 }
 
-CORVALE_NATIVE(findObjectsFinal)(JNIEnv* env, jobject self, jobject session) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    return returnValue(env, functions->C_FindObjectsFinal(sessionOf(env, session))).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_findObjectsFinal(JNIEnv* env,
+                                                                                                jobject self,
+                                                                                                jobject session) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_FindObjectsFinal, SessionArg{session});
 }
 
 } // extern "C"

@@ -1,38 +1,15 @@
 // Token initialisation, PINs, login, sessions and operation state.
-#include <cstdint>
-#include <cstring>
-
 #include "corvale/binding/lifecycle.h"
-#include "corvale/natives/common.h"
-#include "corvale/natives/output.h"
+#include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
 using namespace corvale;
 
 namespace {
 
-// A PIN or label as the module gets it: the first String.length() bytes of
-// its modified UTF-8 form (PINs already stored on tokens were set that way),
-// wiped when it goes. Empty only when the VM could not give the characters;
-// its error is then pending and the native gives up.
-SecretText textOf(JNIEnv* env, jstring s) { return JNIString(env, s).toCString(); }
-
-// Modified UTF-8 has no zero bytes, so the copy's length is its strlen.
-CK_ULONG lengthOf(const SecretText& t) { return static_cast<CK_ULONG>(std::strlen(t.get())); }
-
-CK_SESSION_HANDLE sessionOf(JNIEnv* env, jobject session) {
-    return toUlong(SessionHandle::of(env, session).getHandle());
-}
-
-CK_SLOT_ID slotOf(JNIEnv* env, jobject slot) { return toUlong(SlotId::of(env, slot).getId()); }
-
-CK_OBJECT_HANDLE handleOf(JNIEnv* env, jobject handle) { return toUlong(Handle::of(env, handle).getValue()); }
-
-constexpr size_t kLabelWidth = 32;
-
-OpenSessionResult sessionResult(JNIEnv* env, CK_RV rv, CK_SESSION_HANDLE session) {
-    ReturnValue result = returnValue(env, rv);
-    return OpenSessionResult(env, SessionHandle(env, toJlong(session)), result);
+jobject sessionResult(Env& e, CK_RV rv, CK_SESSION_HANDLE session) {
+    ReturnValue result = returnValue(e, rv);
+    return OpenSessionResult(e, SessionHandle(e, toJlong(session)), result).obj;
 }
 
 } // namespace
@@ -42,169 +19,106 @@ extern "C" {
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_initToken(JNIEnv* env, jobject self,
                                                                                          jobject slotId, jstring soPin,
                                                                                          jstring label) {
-    if (!label || !soPin || !slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    SecretText pin = textOf(env, soPin);
-    if (!pin) return nullptr;
-    SecretText labelText = textOf(env, label);
-    if (!labelText) return nullptr;
-    // C_InitToken takes exactly 32 bytes, blank-padded, no terminator.
-    CK_UTF8CHAR field[kLabelWidth];
-    std::memset(field, ' ', sizeof field);
-    size_t n = std::strlen(labelText.get());
-    std::memcpy(field, labelText.get(), n < sizeof field ? n : sizeof field);
-    CK_RV rv = f->C_InitToken(slotOf(env, slotId), pin.utf8(), lengthOf(pin), field);
-    return returnValue(env, rv).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_InitToken, SlotArg{slotId}, TextArg{soPin}, LabelArg{label});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_initPIN(JNIEnv* env, jobject self,
                                                                                        jobject session, jstring pin) {
-    if (!pin || !session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    SecretText text = textOf(env, pin);
-    if (!text) return nullptr;
-    CK_RV rv = f->C_InitPIN(sessionOf(env, session), text.utf8(), lengthOf(text));
-    return returnValue(env, rv).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_InitPIN, SessionArg{session}, TextArg{pin});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_setPIN(JNIEnv* env, jobject self,
                                                                                       jobject session, jstring oldPin,
                                                                                       jstring newPin) {
-    if (!newPin || !oldPin || !session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    SecretText oldText = textOf(env, oldPin);
-    if (!oldText) return nullptr;
-    SecretText newText = textOf(env, newPin);
-    if (!newText) return nullptr;
-    CK_RV rv = f->C_SetPIN(sessionOf(env, session), oldText.utf8(), lengthOf(oldText), newText.utf8(),
-                           lengthOf(newText));
-    return returnValue(env, rv).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SetPIN, SessionArg{session}, TextArg{oldPin}, TextArg{newPin});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_login(JNIEnv* env, jobject self,
                                                                                      jobject session, jobject userType,
                                                                                      jstring pin) {
-    if (!pin || !userType || !session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    SecretText text = textOf(env, pin);
-    if (!text) return nullptr;
-    // The Java int is the 32-bit user type; it is not sign-extended on x86-64.
-    auto user = static_cast<CK_USER_TYPE>(static_cast<uint32_t>(UserType::of(env, userType).getNum()));
-    CK_RV rv = f->C_Login(sessionOf(env, session), user, text.utf8(), lengthOf(text));
-    return returnValue(env, rv).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_Login, SessionArg{session}, UserArg{userType}, TextArg{pin});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_logout(JNIEnv* env, jobject self,
                                                                                       jobject session) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    return returnValue(env, f->C_Logout(sessionOf(env, session))).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_Logout, SessionArg{session});
 }
 
 JNIEXPORT jobject JNICALL
 Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_openSession__Lquorvel_pkcs_pkcs11_SlotId_2Lquorvel_pkcs_pkcs11_OpenSessionFlags_2(
     JNIEnv* env, jobject self, jobject slotId, jobject flags) {
-    if (!flags || !slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<OpenSessionResult>(env);
-    CK_FLAGS sessionFlags = toUlong(OpenSessionFlags::of(env, flags).getFlags());
-    CK_SESSION_HANDLE session = 0;
-    CK_RV rv = f->C_OpenSession(slotOf(env, slotId), sessionFlags, nullptr, nullptr, &session);
-    return sessionResult(env, rv, session).obj;
+    return guarded<OpenSessionResult>(
+        env, self,
+        [](Call c, SlotArg& slot, FlagsArg& sessionFlags) {
+            CK_SESSION_HANDLE session = 0;
+            CK_RV rv = c.module.C_OpenSession(slot, sessionFlags, nullptr, nullptr, &session);
+            return sessionResult(c.env, rv, session);
+        },
+        SlotArg{slotId}, FlagsArg{flags});
 }
 
 JNIEXPORT jobject JNICALL
 Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_openSession__Lquorvel_pkcs_pkcs11_SlotId_2Lquorvel_pkcs_pkcs11_OpenSessionFlags_2Lquorvel_pkcs_pkcs11_NotifyEventHandler_2(
     JNIEnv* env, jobject self, jobject slotId, jobject flags, jobject handler) {
-    if (!handler || !slotId || !flags) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<OpenSessionResult>(env);
-    CK_SLOT_ID slot = slotOf(env, slotId);
-    CK_FLAGS sessionFlags = toUlong(OpenSessionFlags::of(env, flags).getFlags());
-    // The module keeps the application pointer for the session's lifetime,
-    // which the library does not track: the reference stays.
-    jobject application = env->NewGlobalRef(handler);
-    if (!application) return nullptr;
-    CK_SESSION_HANDLE session = 0;
-    CK_RV rv = f->C_OpenSession(slot, sessionFlags, application, notifyCallback, &session);
-    // No session, nothing that could hand the pointer back.
-    if (rv != CKR_OK) env->DeleteGlobalRef(application);
-    return sessionResult(env, rv, session).obj;
+    return guarded<OpenSessionResult>(
+        env, self,
+        [handler](Call c, SlotArg& slot, FlagsArg& sessionFlags, Required&) {
+            // The module keeps the application pointer for the session's
+            // lifetime, which the library does not track: the reference stays.
+            jobject application = c.env.jni->NewGlobalRef(handler);
+            if (!application) return jobject(nullptr);
+            CK_SESSION_HANDLE session = 0;
+            CK_RV rv = c.module.C_OpenSession(slot, sessionFlags, application, notifyCallback, &session);
+            // No session, nothing that could hand the pointer back.
+            if (rv != CKR_OK) c.env.jni->DeleteGlobalRef(application);
+            return sessionResult(c.env, rv, session);
+        },
+        SlotArg{slotId}, FlagsArg{flags}, Required{handler});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_closeSession(JNIEnv* env, jobject self,
                                                                                             jobject session) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    return returnValue(env, f->C_CloseSession(sessionOf(env, session))).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_CloseSession, SessionArg{session});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_closeAllSessions(JNIEnv* env,
                                                                                                 jobject self,
                                                                                                 jobject slotId) {
-    if (!slotId) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    return returnValue(env, f->C_CloseAllSessions(slotOf(env, slotId))).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_CloseAllSessions, SlotArg{slotId});
 }
 
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getSessionInfo(JNIEnv* env,
                                                                                               jobject self,
                                                                                               jobject session) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetSessionInfoResult>(env);
-    CK_SESSION_INFO info{};
-    CK_RV rv = f->C_GetSessionInfo(sessionOf(env, session), &info);
-    ReturnValue result = returnValue(env, rv);
-    SessionInformation information(env, SlotId(env, toJlong(info.slotID)), SessionState(env, toJlong(info.state)),
-                                   SessionInformationFlags(env, info.flags), toJlong(info.ulDeviceError));
-    return GetSessionInfoResult(env, information, result).obj;
+    return guarded<GetSessionInfoResult>(
+        env, self,
+        [](Call c, SessionArg& s) {
+            Env& e = c.env;
+            CK_SESSION_INFO info{};
+            ReturnValue result = returnValue(e, c.module.C_GetSessionInfo(s, &info));
+            SessionInformation information(e, SlotId(e, toJlong(info.slotID)), SessionState(e, toJlong(info.state)),
+                                           SessionInformationFlags(e, info.flags), toJlong(info.ulDeviceError));
+            return GetSessionInfoResult(e, information, result).obj;
+        },
+        SessionArg{session});
 }
 
+// The state may hold keys or plaintext: wiped. No Java array, no result.
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_getOperationState(JNIEnv* env,
                                                                                                  jobject self,
                                                                                                  jobject session) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<GetOperationStateResult>(env);
-    CK_SESSION_HANDLE handle = sessionOf(env, session);
-    Scratch<CK_BYTE> state;
-    CK_ULONG length = 0;
-    CK_RV rv = fetchOutput(
-        [&](CK_BYTE* buffer, CK_ULONG* n) {
-            CK_RV r = f->C_GetOperationState(handle, buffer, n);
-            // No Java array could take more: refuse before allocating it.
-            if (!buffer && r == CKR_OK && *n > static_cast<CK_ULONG>(INT32_MAX)) return CK_RV(CKR_GENERAL_ERROR);
-            return r;
-        },
-        state, length, ZeroLength::Empty);
-    if (rv != CKR_OK) return GetOperationStateResult(env, nullptr, returnValue(env, rv)).obj;
-    jbyteArray bytes = newByteArray(env, state.data(), length);
-    if (!bytes) return nullptr;  // the VM's error is pending
-    return GetOperationStateResult(env, bytes, returnValue(env, rv)).obj;
+    return dataOut<GetOperationStateResult, Wipe::Yes, ZeroLength::Empty, EmptyOutput::Kept>(
+        env, self, &CK_FUNCTION_LIST::C_GetOperationState, SessionArg{session});
 }
 
+// The third Java argument is the encryption key, the fourth the
+// authentication key; an empty state still reaches the module as a valid
+// pointer and length 0.
 JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_setOperationState(
     JNIEnv* env, jobject self, jobject session, jbyteArray state, jobject encryptionKey, jobject authenticationKey) {
-    if (!session || !state || !encryptionKey || !authenticationKey) return nullptr;
-    CK_FUNCTION_LIST* f = boundFunctions(env, self);
-    if (!f) return notBound<ReturnValue>(env);
-    jsize length = env->GetArrayLength(state);
-    Scratch<CK_BYTE> copy;
-    if (length < 0 || !copy.allocate(static_cast<uint64_t>(length))) return returnValue(env, CKR_HOST_MEMORY).obj;
-    if (length) env->GetByteArrayRegion(state, 0, length, reinterpret_cast<jbyte*>(copy.data()));
-    CK_OBJECT_HANDLE authentication = handleOf(env, authenticationKey);
-    CK_OBJECT_HANDLE encryption = handleOf(env, encryptionKey);
-    CK_RV rv = f->C_SetOperationState(sessionOf(env, session), copy.data(), static_cast<CK_ULONG>(length),
-                                      encryption, authentication);
-    return returnValue(env, rv).obj;
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SetOperationState, SessionArg{session},
+                      ArrayArg<Wipe::Yes, EmptyArray::Kept>{state}, HandleArg{encryptionKey},
+                      HandleArg{authenticationKey});
 }
 
 } // extern "C"

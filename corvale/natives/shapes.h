@@ -1,116 +1,106 @@
-// The shapes of the object, cryptographic and key natives, written once:
-// argument conversion (handles, the mechanism), the output protocol and the
-// answer for each shape. A native is then its module function and a shape.
-//
-// Order in every native: a null required argument gives a Java null; an
-// unbound object gives CKR_CRYPTOKI_NOT_INITIALIZED; an argument that cannot
-// be converted (empty or out-of-range slice, bad template) gives a Java null;
-// only then is the module called.
+// The shapes of the natives, written once on the guarded prologue: which
+// module function, which arguments in its parameter order, and what comes
+// back (a return code, a new handle, or bytes by the output protocol). A
+// native is then one shape and its arguments.
 #pragma once
 
 #include "corvale/natives/common.h"
 #include "corvale/natives/output.h"
-#include "corvale/templates/templates.h"
-
-// The exported JNI name of a native of NativeCryptokiFunctions.
-#define CORVALE_NATIVE(name) JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_##name
 
 namespace corvale {
 
-inline CK_SESSION_HANDLE sessionOf(JNIEnv* env, jobject session) {
-    return toUlong(SessionHandle::of(env, session).getHandle());
+// A module function's parameters as the converted arguments give them, in order.
+template <class... Args>
+auto moduleArgs(Args&... args) {
+    return std::tuple_cat(args.args()...);
 }
-inline CK_OBJECT_HANDLE handleOf(JNIEnv* env, jobject handle) { return toUlong(Handle::of(env, handle).getValue()); }
 
-// A CK_MECHANISM with its own copy of the parameter bytes, which are handed
-// over as Java laid them out. A null or empty parameter is null, length 0.
-struct Mechanism {
-    CK_MECHANISM mechanism{};
-    Scratch<CK_BYTE, 256> parameter;
-    CK_MECHANISM* get() { return &mechanism; }
-};
-// False only when the parameter copy cannot be had.
-bool getMechanism(JNIEnv* env, jobject type, jbyteArray parameter, Mechanism& out);
+// Arguments in, a ReturnValue out.
+template <class... P, class... Args>
+jobject returnCode(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...), Args&&... args) {
+    return guarded<ReturnValue>(
+        env, self,
+        [fn](Call c, Args&... a) { return answer(c.env, std::apply(c.module.*fn, moduleArgs(a...))); },
+        std::forward<Args>(args)...);
+}
 
-// What a final step does with an output of 0 bytes.
+// Arguments in, a new object's handle out: Result(Handle, ReturnValue); the
+// handle is 0 when the call failed, whatever the module left in it.
+template <class Result, class... P, class... Args>
+jobject handleOut(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...), Args&&... args) {
+    return guarded<Result>(
+        env, self,
+        [fn](Call c, Args&... a) {
+            CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+            CK_RV rv = std::apply([&](auto... x) { return (c.module.*fn)(x..., &handle); }, moduleArgs(a...));
+            return Result(c.env, Handle(c.env, rv == CKR_OK ? toJlong(handle) : 0), returnValue(c.env, rv)).obj;
+        },
+        std::forward<Args>(args)...);
+}
+
+// What a data-returning native answers for an output of 0 bytes.
 enum class EmptyOutput { Kept, Dropped };
-
-// The answer of a data-returning native: the output as a new byte[] when rv
-// is CKR_OK (kept empty or dropped), null data otherwise. Null when the VM
-// cannot make the array (its OutOfMemoryError is then pending).
-template <class Result, size_t N>
-jobject dataResult(JNIEnv* env, CK_RV rv, const Scratch<CK_BYTE, N>& out, CK_ULONG count,
-                   EmptyOutput empty = EmptyOutput::Kept) {
-    jbyteArray data = nullptr;
-    if (rv == CKR_OK && (count || empty == EmptyOutput::Kept)) {
-        data = newByteArray(env, out.data(), count);
-        if (!data) {
-            if (env->ExceptionCheck()) return nullptr;
-            rv = CKR_HOST_MEMORY;  // more than a Java array holds
-        }
-    }
-    return Result(env, data, returnValue(env, rv)).obj;
-}
 
 // Output room: a 4 KiB input plus a cipher's padding or tag stays on the
 // stack, like the input it came from.
-using OutBytes = Scratch<CK_BYTE, 4096 + 64>;
+constexpr size_t kOutputRoom = 4096 + 64;
 
-using KeyedInitFn = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE);
+// Arguments in, bytes out by the two-call protocol: Result(byte[], ReturnValue),
+// the data null unless the code is CKR_OK. Out says whether the output is
+// secret (wiped); Zero what a reported length of 0 becomes.
+template <class Result, Wipe Out, ZeroLength Zero, EmptyOutput Empty, class... P, class... Args>
+jobject dataOut(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...), Args&&... args) {
+    return guarded<Result>(
+        env, self,
+        [fn](Call c, Args&... a) {
+            auto in = moduleArgs(a...);
+            Scratch<CK_BYTE, kOutputRoom, Out> out;
+            CK_ULONG count = 0;
+            CK_RV rv = fetchOutput(
+                [&](CK_BYTE* buffer, CK_ULONG* length) {
+                    return std::apply([&](auto... x) { return (c.module.*fn)(x..., buffer, length); }, in);
+                },
+                out, count, Zero);
+            jbyteArray data = nullptr;
+            if (rv == CKR_OK && (count || Empty == EmptyOutput::Kept)) {
+                data = newByteArray(c.env, out.data(), count);
+                if (!data) return jobject(nullptr);  // the VM's error is pending
+            }
+            return Result(c.env, data, returnValue(c.env, rv)).obj;
+        },
+        std::forward<Args>(args)...);
+}
+
+// Which side of a data-returning operation may be secret: the plaintext
+// going in (encrypt, digest, sign), the plaintext coming out (decrypt,
+// recovery from a signature), or neither. Only that side is wiped.
+enum class Secret { In, Out, None };
+
+constexpr Wipe wipeIf(bool secret) { return secret ? Wipe::Yes : Wipe::No; }
+
 using DataOutFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE*, CK_ULONG*);
 using FinalOutFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG*);
-using SliceInFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG);
 
-// Keyed init: (session, mechanism, parameter, key) to a ReturnValue.
-jobject keyedInit(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter,
-                  jobject key, KeyedInitFn CK_FUNCTION_LIST::*fn);
-
-// Slice in, no data out: (session, data, offset, length) to a ReturnValue.
-jobject sliceIn(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length,
-                SliceInFn CK_FUNCTION_LIST::*fn);
-
-// Data in, data out by the two-call protocol; a reported length of 0 gets
-// a 1-byte buffer, an output of 0 bytes is an empty array.
-template <class Result>
-jobject dataOut(JNIEnv* env, CK_FUNCTION_LIST* functions, jobject session, const Bytes& input,
-                DataOutFn CK_FUNCTION_LIST::*fn) {
-    CK_SESSION_HANDLE s = sessionOf(env, session);
-    DataOutFn call = functions->*fn;
-    OutBytes out;
-    CK_ULONG count = 0;
-    CK_RV rv = fetchOutput(
-        [&](CK_BYTE* buffer, CK_ULONG* length) { return call(s, input.data(), input.size(), buffer, length); },
-        out, count, ZeroLength::OneElement);
-    return dataResult<Result>(env, rv, out, count);
+// Slice in, data out: (session, data, offset, length) to a Result; a
+// reported length of 0 gets a 1-byte buffer, an output of 0 bytes is an
+// empty array.
+template <class Result, Secret S>
+jobject sliceOut(JNIEnv* env, jobject self, DataOutFn CK_FUNCTION_LIST::*fn, jobject session, jbyteArray data,
+                 jint offset, jint length) {
+    return dataOut<Result, wipeIf(S == Secret::Out), ZeroLength::OneElement, EmptyOutput::Kept>(
+        env, self, fn, SessionArg{session}, SliceArg<wipeIf(S == Secret::In)>{data, offset, length});
 }
 
-// Slice in, data out: (session, data, offset, length) to a Result.
-template <class Result>
-jobject sliceOut(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length,
-                 DataOutFn CK_FUNCTION_LIST::*fn) {
-    if (!session || !data) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<Result>(env);
-    Bytes input;
-    if (!getArrayCopy(env, data, offset, length, input)) return nullptr;
-    return dataOut<Result>(env, functions, session, input, fn);
-}
-
-// Final step: (session) to a Result; a reported length of 0 gets a valid
+// A final step: (session) to a Result; a reported length of 0 gets a valid
 // zero-size buffer.
-template <class Result>
-jobject finalOut(JNIEnv* env, jobject self, jobject session, FinalOutFn CK_FUNCTION_LIST::*fn,
-                 EmptyOutput empty) {
-    if (!session) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<Result>(env);
-    CK_SESSION_HANDLE s = sessionOf(env, session);
-    FinalOutFn call = functions->*fn;
-    OutBytes out;
-    CK_ULONG count = 0;
-    CK_RV rv = fetchOutput([&](CK_BYTE* buffer, CK_ULONG* length) { return call(s, buffer, length); }, out,
-                           count, ZeroLength::Empty);
-    return dataResult<Result>(env, rv, out, count, empty);
+template <class Result, Secret S, EmptyOutput Empty>
+jobject finalOut(JNIEnv* env, jobject self, FinalOutFn CK_FUNCTION_LIST::*fn, jobject session) {
+    return dataOut<Result, wipeIf(S == Secret::Out), ZeroLength::Empty, Empty>(env, self, fn, SessionArg{session});
 }
+
+// Data to digest, sign or verify: plaintext, wiped.
+using DataSlice = SliceArg<Wipe::Yes>;
+// A signature to check: public; an empty one is no signature (a Java null).
+using SignatureArg = ArrayArg<Wipe::No, EmptyArray::Refused>;
 
 } // namespace corvale

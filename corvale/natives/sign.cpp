@@ -1,4 +1,5 @@
-// Signing and verification, with and without recovery.
+// Signing and verification, with and without recovery. The data signed or
+// verified is wiped; signatures are public.
 #include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
@@ -6,77 +7,80 @@ using namespace corvale;
 
 extern "C" {
 
-CORVALE_NATIVE(signInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter,
-                         jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_SignInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SignInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-CORVALE_NATIVE(sign)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
-    return sliceOut<SignResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_Sign);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_sign(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<SignResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_Sign, session, data, offset, length);
 }
 
-CORVALE_NATIVE(signUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
-    return sliceIn(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_SignUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SignUpdate, SessionArg{session},
+                      DataSlice{data, offset, length});
 }
 
-CORVALE_NATIVE(signFinal)(JNIEnv* env, jobject self, jobject session) {
-    return finalOut<SignResult>(env, self, session, &CK_FUNCTION_LIST::C_SignFinal, EmptyOutput::Dropped);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signFinal(JNIEnv* env, jobject self,
+                                                                                         jobject session) {
+    return finalOut<SignResult, Secret::None, EmptyOutput::Dropped>(env, self, &CK_FUNCTION_LIST::C_SignFinal,
+                                                                    session);
 }
 
-CORVALE_NATIVE(signRecoverInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism,
-                                jbyteArray parameter, jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_SignRecoverInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signRecoverInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_SignRecoverInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-CORVALE_NATIVE(signRecover)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                            jint length) {
-    return sliceOut<CipherResult>(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_SignRecover);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_signRecover(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return sliceOut<CipherResult, Secret::In>(env, self, &CK_FUNCTION_LIST::C_SignRecover, session, data, offset,
+                                              length);
 }
 
-CORVALE_NATIVE(verifyInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter,
-                           jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_VerifyInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verifyInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_VerifyInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-// An empty signature is no signature: a Java null, like a null one.
-CORVALE_NATIVE(verify)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length,
-                       jbyteArray signature) {
-    if (!session || !data || !signature) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Bytes input, sig;
-    if (!getArrayCopy(env, data, offset, length, input) || !getArrayCopy(env, signature, sig)) return nullptr;
-    CK_RV rv = functions->C_Verify(sessionOf(env, session), input.data(), input.size(), sig.data(), sig.size());
-    return returnValue(env, rv).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verify(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length, jbyteArray signature) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_Verify, SessionArg{session}, DataSlice{data, offset, length},
+                      SignatureArg{signature});
 }
 
-CORVALE_NATIVE(verifyUpdate)(JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset,
-                             jint length) {
-    return sliceIn(env, self, session, data, offset, length, &CK_FUNCTION_LIST::C_VerifyUpdate);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verifyUpdate(
+    JNIEnv* env, jobject self, jobject session, jbyteArray data, jint offset, jint length) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_VerifyUpdate, SessionArg{session},
+                      DataSlice{data, offset, length});
 }
 
 // Here an empty signature reaches the module (null, 0) for it to judge.
-CORVALE_NATIVE(verifyFinal)(JNIEnv* env, jobject self, jobject session, jbyteArray signature) {
-    if (!session || !signature) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<ReturnValue>(env);
-    Bytes sig;
-    if (!getOptionalCopy(env, signature, sig)) return nullptr;
-    return returnValue(env, functions->C_VerifyFinal(sessionOf(env, session), orNull(sig), sig.size())).obj;
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verifyFinal(JNIEnv* env, jobject self,
+                                                                                           jobject session,
+                                                                                           jbyteArray signature) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_VerifyFinal, SessionArg{session},
+                      ArrayArg<Wipe::No, EmptyArray::Null>{signature});
 }
 
-CORVALE_NATIVE(verifyRecoverInit)(JNIEnv* env, jobject self, jobject session, jobject mechanism,
-                                  jbyteArray parameter, jobject key) {
-    return keyedInit(env, self, session, mechanism, parameter, key, &CK_FUNCTION_LIST::C_VerifyRecoverInit);
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verifyRecoverInit(
+    JNIEnv* env, jobject self, jobject session, jobject mechanism, jbyteArray parameter, jobject key) {
+    return returnCode(env, self, &CK_FUNCTION_LIST::C_VerifyRecoverInit, SessionArg{session},
+                      MechanismArg{mechanism, parameter}, HandleArg{key});
 }
 
-CORVALE_NATIVE(verifyRecover)(JNIEnv* env, jobject self, jobject session, jbyteArray signature) {
-    if (!session || !signature) return nullptr;
-    CK_FUNCTION_LIST* functions = boundFunctions(env, self);
-    if (!functions) return notBound<CipherResult>(env);
-    Bytes input;
-    if (!getArrayCopy(env, signature, input)) return nullptr;
-    return dataOut<CipherResult>(env, functions, session, input, &CK_FUNCTION_LIST::C_VerifyRecover);
+// The recovered data is plaintext.
+JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_verifyRecover(JNIEnv* env,
+                                                                                             jobject self,
+                                                                                             jobject session,
+                                                                                             jbyteArray signature) {
+    return dataOut<CipherResult, Wipe::Yes, ZeroLength::OneElement, EmptyOutput::Kept>(
+        env, self, &CK_FUNCTION_LIST::C_VerifyRecover, SessionArg{session}, SignatureArg{signature});
 }
 
 } // extern "C"

@@ -11,37 +11,29 @@ namespace corvale {
 
 namespace {
 
-jclass byteArrayClass;  // global reference to byte[], filled on first use
+// The byte[] class, the same lookup as the value classes'.
+JavaClass byteArrayClass = {"[B", CORVALE_MSG(""), CORVALE_MSG(""), CORVALE_MSG(""), nullptr};
 
-jclass getByteArrayClass(JNIEnv* env) {
-    if (byteArrayClass) return byteArrayClass;
-    jclass local = env->FindClass("[B");
-    if (!local) return nullptr;
-    byteArrayClass = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return byteArrayClass;
-}
-
-// Attribute i from one TemplateAttribute; false when it cannot be used.
-bool readAttribute(JNIEnv* env, jobject element, jclass bytes, Template& tpl, size_t i,
-                   TemplateValues values) {
-    TemplateAttribute attribute = TemplateAttribute::of(env, element);
-    LocalRef type(env, attribute.getType().obj);
-    LocalRef value(env, attribute.getValue().obj);
-    if (!type.obj) return false;
+// Attribute i from one TemplateAttribute; false when it cannot be used or a
+// getter threw (then no other getter is called).
+bool readAttribute(Env& e, jobject element, jclass bytes, Template& tpl, size_t i, TemplateValues values) {
+    TemplateAttribute attribute = TemplateAttribute::of(e, element);
+    LocalRef type(e.jni, attribute.getType().obj);
+    LocalRef value(e.jni, attribute.getValue().obj);
+    if (!type.obj || e.failed) return false;
     if (value.obj) {
         // Anything but a byte[] would be read as one by GetArrayLength.
-        if (!env->IsInstanceOf(value.obj, bytes)) return false;
+        if (!e.jni->IsInstanceOf(value.obj, bytes)) return false;
         if (values == TemplateValues::Copy) {
             auto array = static_cast<jbyteArray>(value.obj);
-            jsize length = env->GetArrayLength(array);
+            jsize length = e.jni->GetArrayLength(array);
             CK_BYTE* buffer = tpl.allocateValue(i, static_cast<CK_ULONG>(length));
             if (!buffer) return false;
-            env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(buffer));
+            e.jni->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(buffer));
         }
     }
-    tpl[i].type = toUlong(AttributeType::of(env, type.obj).getCode());
-    return true;
+    tpl[i].type = toUlong(AttributeType::of(e, type.obj).getCode());
+    return !e.failed;
 }
 
 } // namespace
@@ -55,7 +47,7 @@ bool Template::allocate(size_t count) {
 }
 
 CK_BYTE* Template::allocateValue(size_t i, CK_ULONG length) {
-    if (i >= count_ || length > static_cast<CK_ULONG>(INT32_MAX)) return nullptr;
+    if (i >= count_ || length > kMaxJavaArray) return nullptr;
     size_t start = (arenaUsed_ + kValueAlignment - 1) & ~(kValueAlignment - 1);
     CK_BYTE* value;
     if (start <= kArenaBytes && length <= kArenaBytes - start) {
@@ -103,15 +95,15 @@ void destroyTemplate(Template& tpl) {
     tpl.count_ = 0;
 }
 
-bool createTemplate(JNIEnv* env, jobjectArray array, Template& tpl, TemplateValues values) {
+bool createTemplate(Env& e, jobjectArray array, Template& tpl, TemplateValues values) {
     destroyTemplate(tpl);
-    if (!array) return false;
-    jsize n = env->GetArrayLength(array);
-    jclass bytes = getByteArrayClass(env);
+    if (!array || e.failed) return false;
+    jsize n = e.jni->GetArrayLength(array);
+    jclass bytes = lookupClass(e, byteArrayClass);
     if (!bytes || !tpl.allocate(static_cast<size_t>(n))) return false;
     for (jsize i = 0; i < n; ++i) {
-        LocalRef element(env, env->GetObjectArrayElement(array, i));
-        if (!element.obj || !readAttribute(env, element.obj, bytes, tpl, static_cast<size_t>(i), values)) {
+        LocalRef element(e.jni, e.jni->GetObjectArrayElement(array, i));
+        if (!element.obj || !readAttribute(e, element.obj, bytes, tpl, static_cast<size_t>(i), values)) {
             destroyTemplate(tpl);
             return false;
         }
@@ -119,22 +111,18 @@ bool createTemplate(JNIEnv* env, jobjectArray array, Template& tpl, TemplateValu
     return true;
 }
 
-bool fillTemplate(JNIEnv* env, jobjectArray array, const Template& tpl) {
+bool fillTemplate(Env& e, jobjectArray array, const Template& tpl) {
     for (size_t i = 0; i < tpl.count(); ++i) {
         const CK_ATTRIBUTE& a = tpl[i];
-        LocalRef value(env, a.pValue ? newByteArray(env, static_cast<CK_BYTE*>(a.pValue), a.ulValueLen) : nullptr);
-        if (a.pValue && !value.obj) return false;
-        LocalRef type(env, AttributeType(env, toJlong(a.type)).obj);
-        if (!type.obj) return false;
-        LocalRef attribute(env, TemplateAttribute(env, AttributeType::of(env, type.obj), Object{env, value.obj}).obj);
-        if (!attribute.obj) return false;
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), attribute.obj);
+        LocalRef value(e.jni, a.pValue ? newByteArray(e, static_cast<CK_BYTE*>(a.pValue), a.ulValueLen) : nullptr);
+        if (e.failed) return false;
+        LocalRef type(e.jni, AttributeType(e, toJlong(a.type)).obj);
+        if (e.failed) return false;
+        LocalRef attribute(e.jni, TemplateAttribute(e, AttributeType::of(e, type.obj), Object{&e, value.obj}).obj);
+        if (e.failed) return false;
+        e.jni->SetObjectArrayElement(array, static_cast<jsize>(i), attribute.obj);
     }
     return true;
-}
-
-void copy(CK_BYTE* destination, const CK_BYTE* source, unsigned int count) {
-    for (unsigned int i = 0; i < count; ++i) destination[i] = source[i];
 }
 
 } // namespace corvale

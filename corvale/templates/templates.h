@@ -4,15 +4,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "corvale/common/cryptoki.h"
-#include "corvale/natives/output.h"
+#include "corvale/common/env.h"
+#include "corvale/common/scratch.h"
 
 namespace corvale {
 
 // Input and output bytes of one call: small ones stay on the stack.
-using Bytes = Scratch<CK_BYTE, 4096>;
+template <Wipe W = Wipe::Yes>
+using Bytes = Scratch<CK_BYTE, 4096, W>;
 
 class Template;
 
@@ -23,14 +26,14 @@ enum class TemplateValues {
 
 // Builds tpl from a Java TemplateAttribute[]. False, with nothing kept, for a
 // null array, a null element or type, a value that is neither null nor a
-// byte[], or memory that cannot be had; the caller then calls no module.
-bool createTemplate(JNIEnv* env, jobjectArray array, Template& tpl,
-                    TemplateValues values = TemplateValues::Copy);
+// byte[], memory that cannot be had, or a getter that threw (e.failed); the
+// caller then calls no module.
+bool createTemplate(Env& e, jobjectArray array, Template& tpl, TemplateValues values = TemplateValues::Copy);
 // Replaces every element of array with a new TemplateAttribute of the
 // attribute's code and value (null when pValue is null). The lengths must
 // already have been checked against the buffers. False if the VM failed to
 // make an object; its exception is then pending and the rest is unchanged.
-bool fillTemplate(JNIEnv* env, jobjectArray array, const Template& tpl);
+bool fillTemplate(Env& e, jobjectArray array, const Template& tpl);
 // Overwrites and releases every value and the attribute array; the
 // destructor does it too, so an explicit call is only for reuse.
 void destroyTemplate(Template& tpl);
@@ -57,7 +60,7 @@ public:
     void releaseValues();
 
 private:
-    friend bool createTemplate(JNIEnv*, jobjectArray, Template&, TemplateValues);
+    friend bool createTemplate(Env&, jobjectArray, Template&, TemplateValues);
     friend void destroyTemplate(Template&);
     bool allocate(size_t count);
 
@@ -69,8 +72,9 @@ private:
     static constexpr size_t kArenaBytes = 512;
     static constexpr size_t kValueAlignment = 16;  // modules may read numbers in place
 
-    Scratch<CK_ATTRIBUTE, kInlineAttributes * sizeof(CK_ATTRIBUTE)> attributes_;
-    Scratch<CK_ULONG, kInlineAttributes * sizeof(CK_ULONG)> rooms_;
+    // Types, pointers and lengths are not secret; the values are wiped below.
+    Scratch<CK_ATTRIBUTE, kInlineAttributes * sizeof(CK_ATTRIBUTE), Wipe::No> attributes_;
+    Scratch<CK_ULONG, kInlineAttributes * sizeof(CK_ULONG), Wipe::No> rooms_;
     // Small values share one stack arena; larger ones get a block each.
     alignas(kValueAlignment) CK_BYTE arena_[kArenaBytes];
     size_t arenaUsed_ = 0;
@@ -78,42 +82,45 @@ private:
     size_t count_ = 0;
 };
 
-// Copies array[offset, offset + length) into out. False (out empty) for a
-// null array, a length of 0, a negative offset or length, a region past the
-// array's end (checked in 64 bits), or memory that cannot be had.
-template <size_t N>
-bool getArrayCopy(JNIEnv* env, jbyteArray array, jint offset, jint length, Scratch<CK_BYTE, N>& out) {
-    out.allocate(0);
-    if (!array || length <= 0 || offset < 0) return false;
-    if (static_cast<int64_t>(offset) + static_cast<int64_t>(length) > env->GetArrayLength(array)) return false;
+// Copies array[offset, offset + length) into out, which is empty. False (out
+// still empty) for a null array, a length of 0, a negative offset or length, a region past the
+// array's end (checked in 64 bits), memory that cannot be had, or a failed call.
+template <size_t N, Wipe W>
+bool getArrayCopy(Env& e, jbyteArray array, jint offset, jint length, Scratch<CK_BYTE, N, W>& out) {
+    if (e.failed || !array || length <= 0 || offset < 0) return false;
+    if (static_cast<int64_t>(offset) + static_cast<int64_t>(length) > e.jni->GetArrayLength(array)) return false;
     if (!out.allocate(static_cast<uint64_t>(length))) return false;
-    env->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(out.data()));
+    e.jni->GetByteArrayRegion(array, offset, length, reinterpret_cast<jbyte*>(out.data()));
     return true;
 }
 
-// The whole array; false for a null or empty one, which every caller treats
-// alike (a null pointer and length 0 where the module call is still made).
-template <size_t N>
-bool getArrayCopy(JNIEnv* env, jbyteArray array, Scratch<CK_BYTE, N>& out) {
-    out.allocate(0);
-    if (!array) return false;
-    jsize length = env->GetArrayLength(array);
-    if (length <= 0 || !out.allocate(static_cast<uint64_t>(length))) return false;
-    env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(out.data()));
+// What a whole-array copy makes of an empty Java array.
+enum class EmptyArray {
+    Refused,  // no copy: the native answers null
+    Null,     // a null pointer and length 0 reach the module
+    Kept,     // a valid pointer and length 0 reach the module
+};
+
+// The whole array into out, which is empty. False for a null array, a failed
+// call, memory that cannot be had, or an empty array where that is Refused.
+template <size_t N, Wipe W>
+bool getArrayCopy(Env& e, jbyteArray array, Scratch<CK_BYTE, N, W>& out, EmptyArray empty = EmptyArray::Refused) {
+    if (e.failed || !array) return false;
+    jsize length = e.jni->GetArrayLength(array);
+    if (length <= 0) return empty == EmptyArray::Null || (empty == EmptyArray::Kept && out.allocate(0));
+    if (!out.allocate(static_cast<uint64_t>(length))) return false;
+    e.jni->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(out.data()));
     return true;
 }
 
-// The whole array where an empty one still reaches the module (as a null
-// pointer and length 0): false only when the memory cannot be had.
-template <size_t N>
-bool getOptionalCopy(JNIEnv* env, jbyteArray array, Scratch<CK_BYTE, N>& out) {
-    return getArrayCopy(env, array, out) || !array || env->GetArrayLength(array) == 0;
-}
-
-// The pointer and length to hand a module for an optional copy.
-template <size_t N>
-CK_BYTE* orNull(const Scratch<CK_BYTE, N>& bytes) {
-    return bytes.size() ? bytes.data() : nullptr;
+// A new Java byte[] of the first count bytes; null if the call failed before,
+// the count does not fit a Java array, or the VM cannot make it (e.failed).
+inline jbyteArray newByteArray(Env& e, const CK_BYTE* bytes, CK_ULONG count) {
+    if (e.failed || count > kMaxJavaArray) return nullptr;
+    jbyteArray array = e.jni->NewByteArray(static_cast<jsize>(count));
+    if (!array) e.failed = true;
+    else if (count) e.jni->SetByteArrayRegion(array, 0, static_cast<jsize>(count), reinterpret_cast<const jbyte*>(bytes));
+    return array;
 }
 
 // A local reference released when the scope ends: loops over Java arrays
@@ -129,8 +136,10 @@ struct LocalRef {
     }
 };
 
-// Byte by byte, first to last; the areas must not overlap.
-void copy(CK_BYTE* destination, const CK_BYTE* source, unsigned int count);
+// count bytes; the areas must not overlap.
+inline void copy(CK_BYTE* destination, const CK_BYTE* source, unsigned int count) {
+    std::memcpy(destination, source, count);
+}
 
 } // namespace corvale
 
