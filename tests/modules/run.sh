@@ -38,11 +38,13 @@ if [ "${1:-}" = --inside ]; then
         cp -rL "$policy" "$work/jdk-policy"
         mount --bind "$work/jdk-policy" "$policy"
     fi
-    # Debian 12's card emulator misses its own module path and PyCrypto's
-    # "sha" (gone from Python 3); the ISO 7816 card needs nothing else.
+    # The virtual card (tests/modules/card.py): a stand-in for PyCrypto's
+    # "sha", which Debian 12's card emulator still imports; OpenSC with its
+    # driver for unknown cards enabled, and its file cache off.
     mkdir -p "$work/vicc"
     printf 'from hashlib import sha1 as new\ndigest_size = 20\n' > "$work/vicc/sha.py"
-    vicc_path=/usr/lib/python3/site-packages/virtualsmartcard:$work/vicc
+    printf 'app default {\n  enable_default_driver = true;\n  framework pkcs15 { use_file_caching = no; }\n}\n' \
+        > "$work/opensc.conf"
 
     waitfor() {  # waitfor SECONDS TEST...: until the test holds
         local end=$((SECONDS + $1))
@@ -88,8 +90,8 @@ if [ "${1:-}" = --inside ]; then
                 timeout 1200 pcscd --foreground -c "$dir/readers" > "$dir/pcscd.log" 2>&1 &
                 echo $! > "$dir/pcscd.pid"
                 waitfor 30 test -S /run/pcscd/pcscd.comm
-                export PYTHONPATH=$vicc_path
-                card="timeout 600 vicc --type iso7816 --hostname 127.0.0.1 --port 35963" ;;
+                export OPENSC_CONF=$work/opensc.conf
+                card="timeout 600 python3 $CORVALE_SOURCE/tests/modules/card.py 35963 $work/vicc" ;;
         esac
         [ -e "$dir/libs/lib$name.so" ] || ln -s "$file" "$dir/libs/lib$name.so"
         local java_run=("$java" -Xcheck:jni "${jvm_flags[@]}" -Dcorvale.library="$CORVALE_BUILD/libcorvale.so.0")

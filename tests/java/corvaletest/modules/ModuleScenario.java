@@ -98,6 +98,8 @@ public final class ModuleScenario {
             });
             if (events != null && cells.ok("info")) events.begin(p11);
             cells.run("slots", info, () -> {
+                // The card is in now: ask again.
+                if (events != null) probed = Probed.run(System.getProperty("corvale.module.path"), p11.getTokenType(), module);
                 slots = probed.compareSlots(p11);
                 return "probe";
             });
@@ -106,17 +108,26 @@ public final class ModuleScenario {
                 return n == 0 ? "probe:none" : "probe";
             });
             cells.run("token", new String[] {"slots"}, this::token);
+            // Where no token could be made, what needs no login still runs on the chosen one.
+            if (slot != null && session == null) {
+                try {
+                    openSession();
+                } catch (RuntimeException e) {
+                    // then these cells go as the token cell went
+                }
+            }
+            String[] session = this.session != null ? none : token;
             cells.run("login", token, this::login);
             cells.run("pin", login, this::pin);
-            cells.run("random", token, this::random);
-            cells.run("digest", token, this::digest);
+            cells.run("random", session, this::random);
+            cells.run("digest", session, this::digest);
             cells.run("aes", login, this::aes);
             cells.run("rsa", login, this::rsa);
             cells.run("ec", login, this::ec);
             cells.run("attributes", login, this::attributes);
             cells.run("find", login, this::find);
             cells.run("wrap", new String[] {"rsa", "aes"}, this::wrap);
-            cells.run("close", token, this::close);
+            cells.run("close", session, this::close);
             cells.run("events", info, () -> events != null ? events.end(p11) : SlotEvents.fixed(p11));
         } finally {
             if (events != null) events.stop();
@@ -126,9 +137,14 @@ public final class ModuleScenario {
 
     // Token, logins and PINs
 
+    /**
+     * The token to use: the first one not initialised, NSS's last one (its
+     * database token, initialised again with an empty SO PIN), or else the
+     * first one present.
+     */
     private String token() {
-        slot = null;
         GetTokenInfoResult refused = null;
+        SlotId initialised = null;
         for (SlotId s : slots) {
             if (!p11.getSlotInfo(s).getInfo().getFlags().isTokenPresent()) continue;
             GetTokenInfoResult t = p11.getTokenInfo(s);
@@ -137,12 +153,14 @@ public final class ModuleScenario {
             } else if (!t.getInfo().getFlags().isTokenInitialized()) {
                 slot = s;
                 break;
-            } else if (p11.getTokenType() == NativeCryptokiFunctions.TOKEN_SOFTOKEN) {
-                slot = s; // NSS: the "NSS Certificate DB" token, the last one, is the one to initialise
+            } else if (initialised == null || p11.getTokenType() == NativeCryptokiFunctions.TOKEN_SOFTOKEN) {
+                initialised = s;
             }
         }
+        if (slot == null) slot = initialised;
         if (slot == null && refused != null) rv(refused.getResult(), "C_GetTokenInfo");
         if (slot == null) throw new Cells.Absent("no-token", "no slot holds a token");
+        loadMechanisms();
         if (tokenInfo().getFlags().isWriteProtected()) throw new Cells.Absent("flags:WRITE_PROTECTED", "write-protected");
         rv(p11.initToken(slot, soPin, LABEL), "C_InitToken");
         // Some modules number a token anew once it is initialised.
@@ -151,9 +169,7 @@ public final class ModuleScenario {
             if (t.getResult().isOk() && t.getInfo().getLabel().strip().equals(LABEL)) slot = s;
         }
         loadMechanisms();
-        OpenSessionResult opened = p11.openSession(slot, OpenSessionFlags.readWrite());
-        rv(opened.getResult(), "C_OpenSession");
-        session = opened.getHandle();
+        openSession();
         rv(p11.login(session, UserType.SO, soPin), "C_Login(SO)");
         same(CKS_RW_SO, state(), "session state after the SO login");
         rv(p11.initPIN(session, USER_PIN), "C_InitPIN");
@@ -161,6 +177,14 @@ public final class ModuleScenario {
         TokenInformationFlags flags = tokenInfo().getFlags();
         check(flags.isTokenInitialized() && flags.isUserPinInitialized(), "token flags after C_InitPIN: " + flags);
         return "flags";
+    }
+
+    /** A read-write session on the chosen token, or a read-only one where the token allows no other. */
+    private void openSession() {
+        OpenSessionResult opened = p11.openSession(slot, OpenSessionFlags.readWrite());
+        if (!opened.getResult().isOk()) opened = p11.openSession(slot, OpenSessionFlags.readOnly());
+        rv(opened.getResult(), "C_OpenSession");
+        session = opened.getHandle();
     }
 
     private String login() {
