@@ -81,7 +81,7 @@ if [ "${1:-}" = --inside ]; then
                 echo $! > "$dir/swtpm.pid"
                 waitfor 30 port_open 2322
                 export TPM2_PKCS11_TCTI=swtpm:host=127.0.0.1,port=2321 TPM2_PKCS11_STORE=$dir/tpm-store
-                export TPM2_PKCS11_LOG_LEVEL=0 ;;
+                export TPM2_PKCS11_LOG_LEVEL=${TPM2_PKCS11_LOG_LEVEL:-0} ;;
             opensc-pkcs11)
                 file=$lib/pkcs11/opensc-pkcs11.so
                 mkdir -p "$dir/readers"

@@ -38,7 +38,8 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 public final class ModuleScenario {
 
     static final String LABEL = "corvale-tier", USER_PIN = "2468", NEW_PIN = "13579", WRONG_PIN = "0000";
-    static final long CKR_ATTRIBUTE_SENSITIVE = 0x11, CKR_NO_EVENT = 0x8, CKR_PIN_INCORRECT = 0xA0;
+    static final long CKR_ATTRIBUTE_SENSITIVE = 0x11, CKR_ATTRIBUTE_TYPE_INVALID = 0x12, CKR_KEY_HANDLE_INVALID = 0x60,
+            CKR_OBJECT_HANDLE_INVALID = 0x82, CKR_NO_EVENT = 0x8, CKR_PIN_INCORRECT = 0xA0;
     static final long CKR_SESSION_HANDLE_INVALID = 0xB3, CKR_SIGNATURE_INVALID = 0xC0, CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
     static final long CKS_RW_PUBLIC = 2, CKS_RW_USER = 3, CKS_RW_SO = 4;
     static final long CKK_RSA = 0, CKK_EC = 3, CKK_AES = 0x1F;
@@ -339,8 +340,11 @@ public final class ModuleScenario {
         byte[][] signatures = signAndVerify(sign, rsaPrivate, rsaPublic, input, hashing);
         check(Jdk.verify("SHA256withRSA", rsaJava, message, signatures[0]), "Java verifies the token's RSA signature");
         if (!hashing) return "java:one-part";
-        check(Jdk.verify("SHA256withRSA", rsaJava, message, signatures[1]), "Java verifies the RSA signature made in parts");
-        check(Arrays.equals(signatures[0], signatures[1]), "RSA signatures in one part and in three are the same");
+        if (!Arrays.equals(signatures[0], signatures[1])) {
+            boolean empty = Jdk.verify("SHA256withRSA", rsaJava, new byte[0], signatures[1]);
+            throw new Cells.Failed("check:parts", "the RSA signature made in parts differs from the one-part one"
+                    + (empty ? " and signs an empty message" : ""));
+        }
         return "java";
     }
 
@@ -356,11 +360,32 @@ public final class ModuleScenario {
         byte[] message = bytes(300), digest = Jdk.digest("SHA-256", message);
         byte[] signature = signAndVerify(CKM_ECDSA, ecPrivate, ecPublic, digest, false)[0];
         check(Jdk.verify("NONEwithECDSAinP1363Format", java, digest, signature), "Java verifies the token's ECDSA signature");
-        if (offered(CKF_SIGN | CKF_VERIFY, CKM_ECDSA_SHA256) == null) return "java:one-part";
-        for (byte[] s : signAndVerify(CKM_ECDSA_SHA256, ecPrivate, ecPublic, message, true)) {
-            check(Jdk.verify("SHA256withECDSAinP1363Format", java, message, s), "Java verifies ECDSA with SHA-256");
+        if (offered(CKF_SIGN | CKF_VERIFY, CKM_ECDSA_SHA256) == null) {
+            destroyEc();
+            return "java:one-part";
+        }
+        byte[][] s = signAndVerify(CKM_ECDSA_SHA256, ecPrivate, ecPublic, message, true);
+        destroyEc();
+        check(Jdk.verify("SHA256withECDSAinP1363Format", java, message, s[0]), "Java verifies ECDSA with SHA-256");
+        if (!Jdk.verify("SHA256withECDSAinP1363Format", java, message, s[1])) {
+            boolean empty = Jdk.verify("SHA256withECDSAinP1363Format", java, new byte[0], s[1]);
+            throw new Cells.Failed("check:parts", "Java refuses the ECDSA signature made in parts"
+                    + (empty ? ", which signs an empty message" : ""));
         }
         return "java";
+    }
+
+    /** The EC pair goes once used; its handles are then invalid. */
+    private void destroyEc() {
+        for (Handle h : new Handle[] {ecPrivate, ecPublic}) {
+            rv(p11.destroyObject(session, h), "C_DestroyObject");
+            made.remove(h);
+            ReturnValue gone = p11.getAttributeValueNative(session, h, Attributes.of().read(CKA_LABEL).array());
+            if (gone.getValue() != CKR_KEY_HANDLE_INVALID) {
+                expectRv(CKR_OBJECT_HANDLE_INVALID, gone, "C_GetAttributeValue(destroyed)");
+            }
+        }
+        ecPrivate = ecPublic = null;
     }
 
     /**
@@ -410,7 +435,11 @@ public final class ModuleScenario {
         if (secret != null) {
             TemplateAttribute[] t = Attributes.of().read(CKA_LABEL)
                     .read(secret == rsaPrivate ? new AttributeType(Attributes.CKA_PRIVATE_EXPONENT) : CKA_VALUE).array();
-            expectRv(CKR_ATTRIBUTE_SENSITIVE, p11.getAttributeValueNative(session, secret, t), "C_GetAttributeValue(secret)");
+            ReturnValue rv = p11.getAttributeValueNative(session, secret, t);
+            // Sensitive, or (a TPM's key) not kept on the token at all.
+            if (rv.getValue() != CKR_ATTRIBUTE_TYPE_INVALID) {
+                expectRv(CKR_ATTRIBUTE_SENSITIVE, rv, "C_GetAttributeValue(secret)");
+            }
         }
         Handle renamed = made.get(0);
         rv(p11.setAttributeValueNative(session, renamed, Attributes.of().text(CKA_LABEL, LABEL + "-renamed").array()),
