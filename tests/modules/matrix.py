@@ -90,6 +90,7 @@ def write(build, readme=None):
         w.writeheader()
         w.writerows(rows)
     table = {(r["module"], r["width"], r["cell"]): r for r in rows}
+    # One note per module, outcome and reason, naming its cells and widths.
     notes, lines = [], []
     lines.append("| module | width | " + " | ".join(CELLS) + " | seconds |")
     lines.append("|---|---|" + "---|" * (len(CELLS) + 1))
@@ -103,9 +104,12 @@ def write(build, readme=None):
                 if r["outcome"] == "ok":
                     marks.append("✓")
                     continue
-                note = (module, cell, r["outcome"], r["evidence"], r["reason"] or r["detail"])
-                if note not in notes:
+                key = (module, r["outcome"], r["reason"] or f"{r['evidence']}: {r['detail']}")
+                note = next((n for n in notes if n[0] == key), None)
+                if note is None:
+                    note = (key, {})
                     notes.append(note)
+                note[1].setdefault(cell, set()).add(width)
                 mark = "–" if r["outcome"] == "absent" else "✗"
                 marks.append(f"{mark}{notes.index(note) + 1}")
             seconds = table.get((module, width, "seconds"), {}).get("detail", "")
@@ -116,15 +120,14 @@ def write(build, readme=None):
         if s:
             totals.append(f"{width} {sum(s)} s")
     lines.append("")
-    lines.append("✓ worked and checked; – not offered by the module; ✗ failed. Modules' time: "
+    lines.append("✓ worked and checked; – not offered by the module; ✗ failed. Time of the modules' runs: "
                  + ", ".join(totals) + ".")
     lines.append("")
-    for i, (module, cell, outcome, evidence, reason) in enumerate(notes, 1):
-        widths = [w for w in WIDTHS if (r := table.get((module, w, cell))) and r["outcome"] == outcome
-                  and r["evidence"] == evidence]
+    for i, ((module, outcome, reason), cells) in enumerate(notes, 1):
+        where = ", ".join(cell + ("" if len(widths) == len(WIDTHS) else f" ({'/'.join(sorted(widths))})")
+                          for cell, widths in cells.items())
         what = "not offered" if outcome == "absent" else "failed"
-        lines.append(f"{i}. {MODULES[module]}, {cell} ({'both widths' if len(widths) == 2 else widths[0]}): "
-                     f"{what}, `{evidence}`. {reason}")
+        lines.append(f"{i}. {MODULES[module]}, {where}: {what}. {reason}")
     text = "\n".join(lines) + "\n"
     with open(os.path.join(build, "modules-matrix.md"), "w") as f:
         f.write(text)

@@ -55,6 +55,11 @@ if [ "${1:-}" = --inside ]; then
         done
     }
     port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+    card_in() { "$CORVALE_BUILD/tests/bin/p11probe" --symbols "$1" 2>/dev/null | grep -q '^token'; }
+    on_bus() {
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.ListNames 2>/dev/null | grep -q "\"$1\""
+    }
 
     # run_module NAME: one module in its own directory; prints its cells.
     run_module() {
@@ -73,6 +78,8 @@ if [ "${1:-}" = --inside ]; then
                 "$slotd"
                 waitfor 60 test -S /run/pkcsslotd.socket ;;
             tpm2_pkcs11)
+                # swtpm, and its access broker on a private D-Bus: without one, a
+                # TPM's three transient object slots fill with the first keys made.
                 file=$tpm
                 mkdir -p "$dir/tpm-state" "$dir/tpm-store"
                 timeout 1200 swtpm socket --tpm2 --tpmstate dir="$dir/tpm-state" --flags not-need-init,startup-clear \
@@ -80,7 +87,17 @@ if [ "${1:-}" = --inside ]; then
                     > "$dir/swtpm.log" 2>&1 &
                 echo $! > "$dir/swtpm.pid"
                 waitfor 30 port_open 2322
-                export TPM2_PKCS11_TCTI=swtpm:host=127.0.0.1,port=2321 TPM2_PKCS11_STORE=$dir/tpm-store
+                printf '<busconfig><type>session</type><listen>unix:path=%s/bus</listen><auth>EXTERNAL</auth>%s</busconfig>\n' \
+                    "$dir" '<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>' > "$dir/bus.conf"
+                timeout 1200 dbus-daemon --config-file="$dir/bus.conf" --nofork > "$dir/dbus.log" 2>&1 &
+                echo $! > "$dir/dbus.pid"
+                waitfor 30 test -S "$dir/bus"
+                export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus
+                timeout 1200 tpm2-abrmd --session --allow-root --flush-all --tcti=swtpm:host=127.0.0.1,port=2321 \
+                    > "$dir/abrmd.log" 2>&1 &
+                echo $! > "$dir/abrmd.pid"
+                waitfor 30 on_bus com.intel.tss2.Tabrmd
+                export TPM2_PKCS11_TCTI=tabrmd:bus_type=session TPM2_PKCS11_STORE=$dir/tpm-store
                 export TPM2_PKCS11_LOG_LEVEL=${TPM2_PKCS11_LOG_LEVEL:-0} ;;
             opensc-pkcs11)
                 file=$lib/pkcs11/opensc-pkcs11.so
@@ -111,7 +128,12 @@ if [ "${1:-}" = --inside ]; then
         fi
         if [ -z "$problem" ]; then echo "clean|ok|jvm|"; else echo "clean|failed|$problem|see $name/scenario.out"; fi
 
-        # The demo's tour on the same module, as a user would start it.
+        # The demo's tour on the same module, as a user would start it (with the card in).
+        if [ -n "$card" ]; then
+            $card > "$dir/card-demo.log" 2>&1 &
+            echo $! > "$dir/card.pid"
+            waitfor 60 card_in "$file"
+        fi
         status=0
         timeout 900 "${java_run[@]}" -cp "$work/demo-classes:$CORVALE_BUILD/java/classes" CorvaleDemo \
             --module "$name" --so-pin "${params[1]-87654321}" --pin 3579 > "$dir/demo.out" 2>&1 || status=$?

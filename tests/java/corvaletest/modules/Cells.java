@@ -44,12 +44,8 @@ final class Cells {
 
     /** Runs a cell unless one it needs did not work; returns true when it worked. */
     boolean run(String name, String[] needs, Body body) {
-        for (String need : needs) {
-            String o = outcomes.get(need);
-            if ("absent".equals(o)) return report(name, "absent", "needs:" + need, need + " not offered");
-            if (!"ok".equals(o)) return report(name, "failed", "needs:" + need, need + " did not work");
-        }
         try {
+            for (String need : needs) require(need);
             return report(name, "ok", body.run(), "");
         } catch (Absent a) {
             return report(name, "absent", a.evidence, a.getMessage());
@@ -59,6 +55,13 @@ final class Cells {
             t.printStackTrace();
             return report(name, "failed", "exception", t.toString());
         }
+    }
+
+    /** Ends the running cell as the cell it needs ended, unless that one worked. */
+    void require(String need) {
+        String o = outcomes.get(need);
+        if ("absent".equals(o)) throw new Absent("needs:" + need, need + " not offered");
+        if (!"ok".equals(o)) throw new Failed("needs:" + need, need + " did not work");
     }
 
     boolean ok(String name) {

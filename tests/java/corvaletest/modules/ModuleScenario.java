@@ -127,7 +127,7 @@ public final class ModuleScenario {
             cells.run("ec", login, this::ec);
             cells.run("attributes", login, this::attributes);
             cells.run("find", login, this::find);
-            cells.run("wrap", new String[] {"rsa", "aes"}, this::wrap);
+            cells.run("wrap", login, this::wrap);
             cells.run("close", session, this::close);
             cells.run("events", info, () -> events != null ? events.end(p11) : SlotEvents.fixed(p11));
         } finally {
@@ -479,6 +479,8 @@ public final class ModuleScenario {
     private String wrap() throws Exception {
         userLogin();
         need(CKF_WRAP | CKF_UNWRAP, CKM_RSA_PKCS);
+        cells.require("aes");
+        if (rsaPrivate == null) cells.require("rsa");
         Attributes aes = Attributes.of().ulong(CKA_CLASS, Attributes.CKO_SECRET_KEY).ulong(CKA_KEY_TYPE, CKK_AES)
                 .bool(CKA_TOKEN, false).text(CKA_LABEL, LABEL).bool(CKA_ENCRYPT, true).bool(CKA_DECRYPT, true);
         // The token wraps its key, unwraps it again, and the copy decrypts what the original encrypted.
