@@ -26,7 +26,7 @@ MODULES = {
     "opensc-pkcs11": "OpenSC, virtual card reader",
 }
 WIDTHS = ["x64", "x86"]
-FIELDS = ["module", "width", "cell", "outcome", "evidence", "detail", "reason"]
+FIELDS = ["module", "width", "cell", "outcome", "evidence", "detail", "expected", "reason"]
 BEGIN, END = "<!-- modules matrix: begin -->", "<!-- modules matrix: end -->"
 
 
@@ -56,13 +56,16 @@ def check(cells_path, expected_path, out_path):
             result = got.get(key, [module, width, cell, "failed", "missing", "the run reported nothing"])
             want = expected.get(key)
             reason = want["reason"] if want else ""
+            fine = "yes"
             if cell != "seconds":
                 if want is None and result[3] != "ok":
                     bad.append(f"{module} {width} {cell}: {result[3]} ({result[4]}: {result[5]}), expected ok")
+                    fine = "no"
                 elif want is not None and (result[3], result[4]) != (want["outcome"], want["evidence"]):
                     bad.append(f"{module} {width} {cell}: {result[3]} ({result[4]}: {result[5]}), "
                                f"expected {want['outcome']} ({want['evidence']}: {reason})")
-            rows.append(dict(zip(FIELDS, result + [reason])))
+                    fine = "no"
+            rows.append(dict(zip(FIELDS, result + [fine, reason])))
     for key in expected:
         if key[1] == width and (key[0] not in MODULES or key[2] not in CELLS):
             bad.append(f"expected.csv names an unknown module or cell: {key}")
@@ -104,7 +107,8 @@ def write(build, readme=None):
                 if r["outcome"] == "ok":
                     marks.append("✓")
                     continue
-                key = (module, r["outcome"], r["reason"] or f"{r['evidence']}: {r['detail']}")
+                unexpected = f"Not as expected: {r['evidence']}: {r['detail']}"
+                key = (module, r["outcome"], r["reason"] if r["expected"] == "yes" else unexpected)
                 note = next((n for n in notes if n[0] == key), None)
                 if note is None:
                     note = (key, {})
