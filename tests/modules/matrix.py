@@ -108,7 +108,7 @@ def write(build, readme=None):
                     marks.append("✓")
                     continue
                 unexpected = f"Not as expected: {r['evidence']}: {r['detail']}"
-                key = (module, r["outcome"], r["reason"] if r["expected"] == "yes" else unexpected)
+                key = (module, r["outcome"], r["reason"] if r.get("expected", "yes") == "yes" else unexpected)
                 note = next((n for n in notes if n[0] == key), None)
                 if note is None:
                     note = (key, {})

@@ -63,12 +63,12 @@ if [ "${1:-}" = --inside ]; then
 
     # run_module NAME: one module in its own directory; prints its cells.
     run_module() {
-        local name=$1 dir=$work/$1 file card="" params=() started=$SECONDS
+        local name=$1 dir=$work/$1 file card="" so_pin=87654321 params=() started=$SECONDS
         corvale_modules "$dir" "$CORVALE_BUILD" $width real
         export HOME=$dir
         case $name in
             softhsm2) file=$softhsm ;;
-            softoken) file=$lib/libsoftokn3.so; params=(--so-pin "") ;;
+            softoken) file=$lib/libsoftokn3.so; so_pin="" ;;
             pkcs11-spy)
                 file=$lib/pkcs11/pkcs11-spy.so
                 export PKCS11SPY=$softhsm PKCS11SPY_OUTPUT=$dir/spy.log ;;
@@ -108,6 +108,7 @@ if [ "${1:-}" = --inside ]; then
                 echo $! > "$dir/pcscd.pid"
                 waitfor 30 test -S /run/pcscd/pcscd.comm
                 export OPENSC_CONF=$work/opensc.conf
+                params=(--user-pin 1234)  # the card's, which it cannot initialise
                 card="timeout 600 python3 $CORVALE_SOURCE/tests/modules/card.py 35963 $work/vicc" ;;
         esac
         [ -e "$dir/libs/lib$name.so" ] || ln -s "$file" "$dir/libs/lib$name.so"
@@ -116,7 +117,7 @@ if [ "${1:-}" = --inside ]; then
         local status=0
         timeout 900 "${java_run[@]}" -Dcorvale.build="$CORVALE_BUILD" -Dcorvale.module.path="$file" \
             -Dcorvale.work="$dir" -Dcorvale.card="$card" -cp "$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes" \
-            corvaletest.modules.ModuleScenario "$name" "${params[@]}" > "$dir/scenario.out" 2>&1 || status=$?
+            corvaletest.modules.ModuleScenario "$name" --so-pin "$so_pin" "${params[@]}" > "$dir/scenario.out" 2>&1 || status=$?
         sed -n 's/^CELL|//p' "$dir/scenario.out"
         # The process as a whole: ended by itself, no JNI warning, no crash.
         local problem=""
@@ -136,7 +137,7 @@ if [ "${1:-}" = --inside ]; then
         fi
         status=0
         timeout 900 "${java_run[@]}" -cp "$work/demo-classes:$CORVALE_BUILD/java/classes" CorvaleDemo \
-            --module "$name" --so-pin "${params[1]-87654321}" --pin 3579 > "$dir/demo.out" 2>&1 || status=$?
+            --module "$name" --so-pin "$so_pin" --pin 3579 > "$dir/demo.out" 2>&1 || status=$?
         local tour
         tour=$(grep -E '^Tour: ' "$dir/demo.out" | tail -n 1 || true)
         if grep -qE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method' "$dir/demo.out"; then

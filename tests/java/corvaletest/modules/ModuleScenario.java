@@ -31,7 +31,8 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * slot events and closing. What is tried follows the module's mechanism list
  * and token flags; every cell is reported (see {@link Cells}).
  *
- *   ModuleScenario NAME [--so-pin PIN]
+ *   ModuleScenario NAME [--so-pin PIN] [--user-pin PIN]
+ *   (--user-pin: the user PIN of a token that cannot be initialised)
  *   -Dcorvale.module.path=FILE   the module file, for the C client
  *   -Dcorvale.card="COMMAND..."  inserts the virtual card while it runs (removable slots)
  */
@@ -41,7 +42,7 @@ public final class ModuleScenario {
     static final long CKR_ATTRIBUTE_SENSITIVE = 0x11, CKR_ATTRIBUTE_TYPE_INVALID = 0x12, CKR_KEY_HANDLE_INVALID = 0x60,
             CKR_OBJECT_HANDLE_INVALID = 0x82, CKR_NO_EVENT = 0x8, CKR_PIN_INCORRECT = 0xA0;
     static final long CKR_SESSION_HANDLE_INVALID = 0xB3, CKR_SIGNATURE_INVALID = 0xC0, CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
-    static final long CKS_RW_PUBLIC = 2, CKS_RW_USER = 3, CKS_RW_SO = 4;
+    static final long CKS_RO_PUBLIC = 0, CKS_RO_USER = 1, CKS_RW_PUBLIC = 2, CKS_RW_USER = 3, CKS_RW_SO = 4;
     static final long CKK_RSA = 0, CKK_EC = 3, CKK_AES = 0x1F;
     static final MechanismType CKM_ECDSA_SHA256 = new MechanismType(0x1044);
     /** DER of the OID of P-256 (prime256v1). */
@@ -50,7 +51,7 @@ public final class ModuleScenario {
     static final byte[] SHA256_INFO = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, (byte) 0x86, 0x48, 0x01, 0x65, 0x03,
         0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 
-    private final String module, soPin;
+    private final String module, soPin, givenPin;
     private final Cells cells = new Cells();
     private final SecureRandom random = new SecureRandom();
     private final SlotEvents events;
@@ -60,6 +61,7 @@ public final class ModuleScenario {
     private SlotId slot;
     private SessionHandle session;
     private String pin = USER_PIN;
+    private boolean readWrite;
     /** The chosen token's mechanisms: type to {flags, minimum, maximum}. */
     private final Map<Long, long[]> mechanisms = new HashMap<>();
     /** Objects made, all labelled LABEL. */
@@ -69,19 +71,21 @@ public final class ModuleScenario {
     private MechanismType aesMechanism;
     private RSAPublicKey rsaJava;
 
-    private ModuleScenario(String module, String soPin) {
+    private ModuleScenario(String module, String soPin, String givenPin) {
         this.module = module;
         this.soPin = soPin;
+        this.givenPin = givenPin;
         String card = System.getProperty("corvale.card", "");
         events = card.isEmpty() ? null : new SlotEvents(card.split(" "));
     }
 
     public static void main(String[] args) {
-        String soPin = "87654321";
+        String soPin = "87654321", givenPin = null;
         for (int i = 1; i + 1 < args.length; i += 2) {
             if (args[i].equals("--so-pin")) soPin = args[i + 1];
+            if (args[i].equals("--user-pin")) givenPin = args[i + 1];
         }
-        new ModuleScenario(args[0], soPin).run();
+        new ModuleScenario(args[0], soPin, givenPin).run();
         // A blocking wait the module never ended must not keep the JVM alive.
         System.exit(0);
     }
@@ -118,6 +122,11 @@ public final class ModuleScenario {
                 }
             }
             String[] session = this.session != null ? none : token;
+            // A token that cannot be initialised, but whose user PIN is known: log in with that.
+            if (!cells.ok("token") && givenPin != null && this.session != null) {
+                pin = givenPin;
+                token = none;
+            }
             cells.run("login", token, this::login);
             cells.run("pin", login, this::pin);
             cells.run("random", session, this::random);
@@ -183,7 +192,8 @@ public final class ModuleScenario {
     /** A read-write session on the chosen token, or a read-only one where the token allows no other. */
     private void openSession() {
         OpenSessionResult opened = p11.openSession(slot, OpenSessionFlags.readWrite());
-        if (!opened.getResult().isOk()) opened = p11.openSession(slot, OpenSessionFlags.readOnly());
+        readWrite = opened.getResult().isOk();
+        if (!readWrite) opened = p11.openSession(slot, OpenSessionFlags.readOnly());
         rv(opened.getResult(), "C_OpenSession");
         session = opened.getHandle();
     }
@@ -191,24 +201,25 @@ public final class ModuleScenario {
     private String login() {
         expectRv(CKR_PIN_INCORRECT, p11.login(session, UserType.USER, WRONG_PIN), "C_Login(wrong PIN)");
         rv(p11.login(session, UserType.USER, pin), "C_Login(USER)");
-        same(CKS_RW_USER, state(), "session state after the user login");
+        same(readWrite ? CKS_RW_USER : CKS_RO_USER, state(), "session state after the user login");
         rv(p11.logout(session), "C_Logout");
-        same(CKS_RW_PUBLIC, state(), "session state after the logout");
+        same(readWrite ? CKS_RW_PUBLIC : CKS_RO_PUBLIC, state(), "session state after the logout");
         return "session-state";
     }
 
     private String pin() {
         userLogin();
-        rv(p11.setPIN(session, pin, NEW_PIN), "C_SetPIN");
+        String old = pin;
+        rv(p11.setPIN(session, old, NEW_PIN), "C_SetPIN");
         pin = NEW_PIN;
         rv(p11.logout(session), "C_Logout");
-        expectRv(CKR_PIN_INCORRECT, p11.login(session, UserType.USER, USER_PIN), "C_Login(old PIN)");
+        expectRv(CKR_PIN_INCORRECT, p11.login(session, UserType.USER, old), "C_Login(old PIN)");
         rv(p11.login(session, UserType.USER, NEW_PIN), "C_Login(new PIN)");
         return "login";
     }
 
     private void userLogin() {
-        if (state() != CKS_RW_USER) rv(p11.login(session, UserType.USER, pin), "C_Login(USER)");
+        if (state() != (readWrite ? CKS_RW_USER : CKS_RO_USER)) rv(p11.login(session, UserType.USER, pin), "C_Login(USER)");
     }
 
     private long state() {
@@ -420,7 +431,7 @@ public final class ModuleScenario {
 
     private String attributes() {
         userLogin();
-        check(!made.isEmpty(), "no object was made");
+        if (made.isEmpty()) throw new Cells.Absent("needs:objects", "no object was made");
         for (Handle h : made) {
             same(LABEL, new String(read(h, CKA_LABEL)), "label of " + h);
             long cls = NativeCryptokiFunctions.decodeULong(read(h, CKA_CLASS));
