@@ -7,10 +7,12 @@
 #
 # Everything runs in private mount, network, IPC and PID namespaces (so as
 # root): the services started here (pcscd with the virtual reader, the card
-# emulator, swtpm, pkcsslotd) listen on a loopback of their own and end with
-# the namespace at the latest; opencryptoki's store, sockets, locks and shared
-# memory, and pcscd's socket (pcsc-lite 1.9's daemon has a fixed path), are
-# the test's own. Nothing of the machine's stores changes.
+# emulator, swtpm with its access broker and a D-Bus for it, pkcsslotd) listen
+# on a loopback or sockets of their own, are stopped by their process ids and
+# end with the namespace at the latest; opencryptoki's store, sockets, locks
+# and shared memory, and pcscd's socket (pcsc-lite 1.9's daemon has a fixed
+# path and ignores PCSCLITE_CSOCK_NAME), are the test's own. Nothing of the
+# machine's stores changes.
 set -euo pipefail
 : "${CORVALE_BUILD:?}" "${CORVALE_SOURCE:?}"
 # shellcheck source=../../scripts/lib/env.sh
