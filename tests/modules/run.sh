@@ -10,9 +10,9 @@
 # emulator, swtpm with its access broker and a D-Bus for it, pkcsslotd) listen
 # on a loopback or sockets of their own, are stopped by their process ids and
 # end with the namespace at the latest; opencryptoki's store, sockets, locks
-# and shared memory, and pcscd's socket (pcsc-lite 1.9's daemon has a fixed
-# path and ignores PCSCLITE_CSOCK_NAME), are the test's own. Nothing of the
-# machine's stores changes.
+# and shared memory (System V and /dev/shm), and pcscd's socket (pcsc-lite
+# 1.9's daemon has a fixed path and ignores PCSCLITE_CSOCK_NAME), are the
+# test's own. Nothing of the machine's stores changes.
 set -euo pipefail
 : "${CORVALE_BUILD:?}" "${CORVALE_SOURCE:?}"
 # shellcheck source=../../scripts/lib/env.sh
@@ -28,6 +28,12 @@ read -r -a modules <<< "${CORVALE_MODULES:-softhsm2 softoken pkcs11-spy opencryp
 if [ "${1:-}" = --inside ]; then
     work=$2
     ip link set lo up
+    # POSIX shared memory of our own (opencryptoki keeps its tokens' there):
+    # a fresh /dev/shm, with this run's directory bound back into it.
+    mount --bind /dev/shm /mnt
+    mount -t tmpfs -o mode=1777 tmpfs /dev/shm
+    mkdir -p "$work"
+    mount --bind "/mnt/${work#/dev/shm/}" "$work"
     # Sockets, pid files and locks of pcscd and pkcsslotd (/var/run and
     # /var/lock lead here too), and opencryptoki's token store.
     mkdir -p "$work/run/lock/opencryptoki" "$work/ock/swtok/TOK_OBJ"
