@@ -13,11 +13,14 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * login and logout with the session's information.
  *
  *   java -Dcorvale.library=build/linux-x64/libcorvale.so.0 CorvaleDemo [--module NAME]...
- *        [--so-pin PIN] [--pin PIN] [--label LABEL]
+ *        [--slot ID] [--so-pin PIN] [--pin PIN] [--label LABEL]
  *
  * The module defaults to SoftHSM2 ("softhsm2"). The token initialised is the
- * first one not yet initialised, or else the last slot's (for NSS softoken,
- * "NSS Certificate DB", whose SO PIN is empty).
+ * one in the slot given, or else the first one not yet initialised, or else
+ * the last one present (for NSS softoken, "NSS Certificate DB", whose SO PIN
+ * is empty). What the token does not offer (by its mechanism list) is shown
+ * as such and skipped. Each module's walk-through ends with a line "Tour: ..."
+ * counting its steps; the exit status is 1 when a step failed.
  */
 public final class CorvaleDemo {
 
@@ -46,6 +49,10 @@ public final class CorvaleDemo {
     private String soPin;
     private String userPin = "demo-pin-1234";
     private String label = "corvale demo";
+    private Long slotId;
+
+    // Steps of the current module's walk-through.
+    private static int worked, notOffered, failed;
 
     public static void main(String[] args) {
         CorvaleDemo demo = new CorvaleDemo();
@@ -57,16 +64,23 @@ public final class CorvaleDemo {
                 case "--so-pin": demo.soPin = value; break;
                 case "--pin": demo.userPin = value; break;
                 case "--label": demo.label = value; break;
+                case "--slot": demo.slotId = value == null ? null : Long.decode(value); break;
                 default: value = null;
             }
             if (value == null) {
-                System.err.println("usage: CorvaleDemo [--module NAME]... [--so-pin PIN] [--pin PIN] [--label LABEL]");
+                System.err.println("usage: CorvaleDemo [--module NAME]... [--slot ID] [--so-pin PIN] [--pin PIN] [--label LABEL]");
                 System.exit(2);
             }
             i++;
         }
         if (modules.isEmpty()) modules.add("softhsm2");
-        for (String module : modules) demo.tour(module);
+        boolean anyFailed = false;
+        for (String module : modules) {
+            worked = notOffered = failed = 0;
+            demo.tour(module);
+            anyFailed |= failed > 0;
+        }
+        if (anyFailed) System.exit(1);
     }
 
     private void tour(String module) {
@@ -83,7 +97,13 @@ public final class CorvaleDemo {
         try {
             library(p11);
             SlotId[] slots = slots(p11);
-            if (slots != null && slots.length > 0) useToken(p11, slots);
+            SlotListResult present = p11.getSlotList(true);
+            if (slots != null && present.getReturnValue().isOk() && present.getSlotIds().length > 0) {
+                useToken(p11, present.getSlotIds());
+                System.out.printf("%nTour: %d steps worked, %d not offered, %d failed%n", worked, notOffered, failed);
+            } else {
+                System.out.printf("%nTour: no token to use%n");
+            }
         } finally {
             p11.finalize();
         }
@@ -161,8 +181,8 @@ public final class CorvaleDemo {
     }
 
     private void useToken(NativeCryptokiFunctions p11, SlotId[] slots) {
-        SlotId slot = null;
-        for (SlotId s : slots) {
+        SlotId slot = slotId == null ? null : new SlotId(slotId);
+        for (SlotId s : slot != null ? new SlotId[0] : slots) {
             GetTokenInfoResult t = p11.getTokenInfo(s);
             if (t.getResult().isOk() && !t.getInfo().getFlags().isTokenInitialized()) {
                 slot = s;
@@ -190,7 +210,7 @@ public final class CorvaleDemo {
             }
             if (step(p11.login(session, UserType.USER, userPin), "log in as user with the new PIN")) {
                 session(p11, session);
-                CryptoTour.run(p11, session);
+                CryptoTour.run(p11, slot, session);
                 step(p11.logout(session), "log out");
             }
             session(p11, session);
@@ -235,10 +255,35 @@ public final class CorvaleDemo {
         return rv.isOk();
     }
 
-    /** A step of the token walk-through, shown with the module's answer. */
-    private static boolean step(ReturnValue rv, String what) {
+    static final long CKR_FUNCTION_NOT_SUPPORTED = 0x54, CKR_MECHANISM_INVALID = 0x70;
+
+    /**
+     * A step of the token walk-through, shown with the module's answer and
+     * counted; a module that answers it does not support the function or
+     * mechanism does not offer it.
+     */
+    static boolean step(ReturnValue rv, String what) {
         System.out.printf("    %-40s %s%n", what, rv.isOk() ? "ok" : rv.toString());
+        if (rv.isOk()) {
+            worked++;
+        } else if (rv.getValue() == CKR_FUNCTION_NOT_SUPPORTED || rv.getValue() == CKR_MECHANISM_INVALID) {
+            notOffered++;
+        } else {
+            failed++;
+        }
         return rv.isOk();
+    }
+
+    /** A result the walk-through checks itself (a round trip, a refused signature). */
+    static void check(boolean good, String what, String shown) {
+        System.out.printf("    %-40s %s%n", what, shown);
+        if (good) worked++; else failed++;
+    }
+
+    /** A step the token does not offer, shown and counted but not tried. */
+    static void notOffered(String what) {
+        System.out.printf("    %-40s %s%n", what, "not offered by the token");
+        notOffered++;
     }
 
     /** The CKF_ constants of a flags class that are set, as lower-case words. */
@@ -265,21 +310,19 @@ public final class CorvaleDemo {
         }
     }
 
-    // CK_UNAVAILABLE_INFORMATION arrives as 4294967295 from the 32-bit library, -1 from the 64-bit one.
-    private static boolean unavailable(long v) {
-        return v == 0xFFFFFFFFL || v == -1L;
-    }
-
+    // CK_UNAVAILABLE_INFORMATION is all ones: 4294967295 from the 32-bit library, -1 from the 64-bit one.
+    // Other counts are unsigned (opencryptoki reports maximums of 2^64 - 2, which Java shows as -2).
     private static String count(long v) {
-        return unavailable(v) ? "n/a" : Long.toString(v);
+        return v == 0xFFFFFFFFL || v == -1L ? "unavailable" : Long.toUnsignedString(v);
     }
 
+    /** A maximum, where 0 is CK_EFFECTIVELY_INFINITE. */
     private static String limit(long v) {
-        return v == 0 ? "unlimited" : count(v);
+        return v == 0 ? "effectively infinite" : count(v);
     }
 
     private static String pinLength(int v) {
-        return v == -1 ? "n/a" : Integer.toString(v);
+        return v == -1 ? "unavailable" : Integer.toUnsignedString(v);
     }
 
     private static String keySizes(int[] sizes) {

@@ -9,7 +9,8 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * Keys, ciphers, digests and signatures on a logged-in session: everything is
  * a session object labelled {@value #LABEL}, and everything made is destroyed
  * at the end. Every step shows the module's answer; a failed step skips only
- * what depends on it.
+ * what depends on it, and what the token's mechanism list lacks is shown as
+ * not offered.
  */
 public final class CryptoTour {
 
@@ -25,15 +26,20 @@ public final class CryptoTour {
     private final NativeCryptokiFunctions p11;
     private final SessionHandle session;
     private final List<Handle> made = new ArrayList<>();
+    private final java.util.Set<MechanismType> offered = new java.util.HashSet<>();
+    /** Session objects unless the token keeps none (tpm2-pkcs11): then token objects, destroyed at the end too. */
+    private boolean tokenObjects;
 
-    private CryptoTour(NativeCryptokiFunctions p11, SessionHandle session) {
+    private CryptoTour(NativeCryptokiFunctions p11, SlotId slot, SessionHandle session) {
         this.p11 = p11;
         this.session = session;
+        GetMechanismListResult list = p11.getMechanismList(slot);
+        if (list.getResult().isOk()) offered.addAll(java.util.Arrays.asList(list.getMechanisms()));
     }
 
-    /** Runs the tour on a bound module and an open, logged-in read-write session. */
-    public static void run(NativeCryptokiFunctions p11, SessionHandle session) {
-        CryptoTour tour = new CryptoTour(p11, session);
+    /** Runs the tour on a bound module and an open, logged-in read-write session on that slot's token. */
+    public static void run(NativeCryptokiFunctions p11, SlotId slot, SessionHandle session) {
+        CryptoTour tour = new CryptoTour(p11, slot, session);
         try {
             tour.tour();
         } finally {
@@ -55,7 +61,7 @@ public final class CryptoTour {
         byte[] iv = new byte[16];
         if (step(p11.generateRandom(session, iv), "draw a random IV")) row("IV", hex(iv));
         byte[] ciphertext = null;
-        if (aes != null) {
+        if (aes != null && offers("AES-CBC-PAD", MechanismType.CKM_AES_CBC_PAD)) {
             ciphertext = encryptOnePart(aes, iv);
             encryptInParts(aes, iv, ciphertext);
             decrypt(aes, iv, ciphertext);
@@ -65,27 +71,56 @@ public final class CryptoTour {
         byte[] digest = digest();
 
         heading("Signatures");
-        if (ec != null && digest != null) {
+        if (ec != null && digest != null && offers("ECDSA", MechanismType.CKM_ECDSA)) {
             signAndVerify("ECDSA", MechanismType.CKM_ECDSA, ec, digest);
         }
-        if (rsa != null) {
+        if (rsa != null && offers("RSA with SHA-256", MechanismType.CKM_SHA256_RSA_PKCS)) {
             signAndVerify("RSA and SHA-256", MechanismType.CKM_SHA256_RSA_PKCS, rsa, MESSAGE);
         }
 
         heading("Wrapping");
-        if (aes != null && rsa != null && ciphertext != null) wrapAndUnwrap(aes, rsa, iv, ciphertext);
+        if (aes != null && rsa != null && ciphertext != null && offers("wrapping with RSA", MechanismType.CKM_RSA_PKCS)) {
+            wrapAndUnwrap(aes, rsa, iv, ciphertext);
+        }
 
         heading("Objects labelled \"" + LABEL + "\"");
         find();
     }
 
+    /**
+     * A refused template on the first key of the tour: try again with token
+     * objects (tpm2-pkcs11 keeps no session keys), and say so.
+     */
+    private boolean keepsNoSessionKeys(ReturnValue rv) {
+        long v = rv.getValue();
+        if (tokenObjects || (v != 0x13 && v != 0xD1)) return false;
+        System.out.printf("    %-40s %s%n", "session objects refused (" + rv.getName() + ")", "token objects from here on");
+        tokenObjects = true;
+        return true;
+    }
+
+    /** True when the token lists all those mechanisms; otherwise the step is shown as not offered. */
+    private boolean offers(String what, MechanismType... mechanisms) {
+        for (MechanismType m : mechanisms) {
+            if (!offered.contains(m)) {
+                CorvaleDemo.notOffered(what + " (no " + m.getName() + ")");
+                return false;
+            }
+        }
+        return true;
+    }
+
     // Keys
 
     private Handle generateAes() {
-        GenerateKeyResult r = p11.generateKeyNative(session, MechanismType.CKM_AES_KEY_GEN, null, template()
-                .ulong(AttributeType.CKA_VALUE_LEN, 32).bool(AttributeType.CKA_ENCRYPT, true)
+        if (!offers("generate an AES-256 key", MechanismType.CKM_AES_KEY_GEN)) return null;
+        Template t = template().ulong(AttributeType.CKA_VALUE_LEN, 32).bool(AttributeType.CKA_ENCRYPT, true)
                 .bool(AttributeType.CKA_DECRYPT, true).bool(AttributeType.CKA_SENSITIVE, true)
-                .bool(AttributeType.CKA_EXTRACTABLE, true).array());
+                .bool(AttributeType.CKA_EXTRACTABLE, true);
+        GenerateKeyResult r = p11.generateKeyNative(session, MechanismType.CKM_AES_KEY_GEN, null, t.array());
+        if (keepsNoSessionKeys(r.getResult())) {
+            r = p11.generateKeyNative(session, MechanismType.CKM_AES_KEY_GEN, null, t.token(true).array());
+        }
         if (!step(r.getResult(), "generate an AES-256 key")) return null;
         made.add(r.getKeyHandle());
         row("key", r.getKeyHandle().toString());
@@ -94,10 +129,14 @@ public final class CryptoTour {
 
     /** {private, public}, or null. */
     private Handle[] generatePair(String what, MechanismType mechanism, Template publicKey, Template privateKey) {
-        GenerateKeyPairResult r = p11.generateKeyPairNative(session, mechanism, null,
-                publicKey.bool(AttributeType.CKA_VERIFY, true).array(),
-                privateKey.bool(AttributeType.CKA_SIGN, true).bool(AttributeType.CKA_SENSITIVE, true)
-                        .bool(AttributeType.CKA_PRIVATE, true).array());
+        if (!offers("generate an " + what, mechanism)) return null;
+        publicKey.bool(AttributeType.CKA_VERIFY, true);
+        privateKey.bool(AttributeType.CKA_SIGN, true).bool(AttributeType.CKA_SENSITIVE, true).bool(AttributeType.CKA_PRIVATE, true);
+        GenerateKeyPairResult r = p11.generateKeyPairNative(session, mechanism, null, publicKey.array(), privateKey.array());
+        if (keepsNoSessionKeys(r.getResult())) {
+            r = p11.generateKeyPairNative(session, mechanism, null, publicKey.token(true).array(),
+                    privateKey.token(true).array());
+        }
         if (!step(r.getResult(), "generate an " + what)) return null;
         made.add(r.getPrivateKeyHandle());
         made.add(r.getPublicKeyHandle());
@@ -130,17 +169,22 @@ public final class CryptoTour {
         if (!step(last.getResult(), "finish encrypting")) return;
         row("out", last.getData().length + " bytes");
         out.writeBytes(last.getData());
-        row("same as one part", String.valueOf(java.util.Arrays.equals(out.toByteArray(), expected)));
+        boolean same = java.util.Arrays.equals(out.toByteArray(), expected);
+        CorvaleDemo.check(same, "same as in one part", String.valueOf(same));
     }
 
     private void decrypt(Handle key, byte[] iv, byte[] ciphertext) {
         if (ciphertext == null) return;
         if (!step(p11.decryptInit(session, MechanismType.CKM_AES_CBC_PAD, iv, key), "start decrypting")) return;
         CipherResult r = p11.decrypt(session, ciphertext, 0, ciphertext.length);
-        if (step(r.getResult(), "decrypt")) row("plaintext", "\"" + new String(r.getData(), StandardCharsets.UTF_8) + "\"");
+        if (step(r.getResult(), "decrypt")) {
+            row("plaintext", "\"" + new String(r.getData(), StandardCharsets.UTF_8) + "\"");
+            CorvaleDemo.check(java.util.Arrays.equals(r.getData(), MESSAGE), "the message is back", "ok");
+        }
     }
 
     private byte[] digest() {
+        if (!offers("SHA-256", MechanismType.CKM_SHA256)) return null;
         if (!step(p11.digestInit(session, MechanismType.CKM_SHA256, null), "start a SHA-256 digest")) return null;
         DigestResult r = p11.digest(session, MESSAGE, 0, MESSAGE.length);
         if (!step(r.getResult(), "digest the message")) return null;
@@ -162,7 +206,7 @@ public final class CryptoTour {
         changed[changed.length / 2] ^= 0x01;
         if (p11.verifyInit(session, mechanism, null, pair[1]).isOk()) {
             ReturnValue rv = p11.verify(session, changed, 0, changed.length, s.getData());
-            System.out.printf("    %-40s %s%n", "verify after changing one byte", rv.isOk() ? "ok (unexpected!)" : rv);
+            CorvaleDemo.check(!rv.isOk(), "verify after changing one byte", rv.isOk() ? "ok (unexpected!)" : rv.toString());
         }
     }
 
@@ -181,7 +225,8 @@ public final class CryptoTour {
         if (!p11.decryptInit(session, MechanismType.CKM_AES_CBC_PAD, iv, u.getKeyHandle()).isOk()) return;
         CipherResult r = p11.decrypt(session, ciphertext, 0, ciphertext.length);
         if (step(r.getResult(), "decrypt with the unwrapped key")) {
-            row("same message", String.valueOf(java.util.Arrays.equals(r.getData(), MESSAGE)));
+            boolean same = java.util.Arrays.equals(r.getData(), MESSAGE);
+            CorvaleDemo.check(same, "the same message", String.valueOf(same));
         }
     }
 
@@ -229,14 +274,14 @@ public final class CryptoTour {
         for (Handle h : made) {
             if (p11.destroyObject(session, h).isOk()) destroyed++;
         }
-        System.out.printf("    %-40s %d of %d%n", "destroy what the tour made", destroyed, made.size());
+        CorvaleDemo.check(destroyed == made.size(), "destroy what the tour made", destroyed + " of " + made.size());
     }
 
     // Templates and formatting
 
     /** Attributes every object of the tour has: a session object with the tour's label. */
-    private static Template template() {
-        return new Template().bool(AttributeType.CKA_TOKEN, false)
+    private Template template() {
+        return new Template().bool(AttributeType.CKA_TOKEN, tokenObjects)
                 .add(AttributeType.CKA_LABEL, LABEL.getBytes(StandardCharsets.UTF_8));
     }
 
@@ -252,6 +297,12 @@ public final class CryptoTour {
             byte[] b = new byte[NativeCryptokiFunctions.getBoolSize()];
             NativeCryptokiFunctions.encodeBool(value, b);
             return add(type, b);
+        }
+
+        /** CKA_TOKEN set anew. */
+        Template token(boolean value) {
+            list.removeIf(a -> a.getType().equals(AttributeType.CKA_TOKEN));
+            return bool(AttributeType.CKA_TOKEN, value);
         }
 
         Template ulong(AttributeType type, long value) {
@@ -288,7 +339,6 @@ public final class CryptoTour {
     }
 
     private static boolean step(ReturnValue rv, String what) {
-        System.out.printf("    %-40s %s%n", what, rv.isOk() ? "ok" : rv.toString());
-        return rv.isOk();
+        return CorvaleDemo.step(rv, what);
     }
 }

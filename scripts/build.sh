@@ -11,4 +11,8 @@ for w in x64 x86; do
     cmake -S . -B "build/linux-$w" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" > /dev/null
     cmake --build "build/linux-$w" -j "$jobs"
 done
-scripts/softhsm-i386.sh build/linux-x86 > /dev/null
+# The i386 modules that cannot be installed beside their amd64 builds.
+. scripts/lib/env.sh
+for p in libsofthsm2 libtpm2-pkcs11-1 libopencryptoki0 opencryptoki; do
+    corvale_i386_package build/linux-x86 $p > /dev/null
+done

@@ -13,6 +13,12 @@ pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
       qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
       libp11-kit-dev junit5 binutils file libssl3:i386 gcovr valgrind)
 [ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth)
+# The modules tier (tests/modules/run.sh): real modules of both widths and the
+# services they use. The i386 builds that cannot be installed beside their
+# amd64 ones (tpm2-pkcs11, opencryptoki) are extracted by scripts/build.sh.
+pkgs+=(opencryptoki libopencryptoki0 swtpm swtpm-tools libtpm2-pkcs11-1 tpm2-abrmd libtss2-tcti-tabrmd0
+       libtss2-tcti-tabrmd0:i386 dbus-daemon dbus-bin pcscd vsmartcard-vpcd vsmartcard-vpicc
+       opensc-pkcs11 opensc-pkcs11:i386 libpcsclite1:i386 python3 iproute2)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386

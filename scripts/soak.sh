@@ -8,10 +8,9 @@
 # and build/linux-x64-asan from scripts/test.sh), or the one given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib/env.sh
 build=build/linux-x64
-java=/usr/lib/jvm/java-17-openjdk-amd64/bin/java
-# The interpreter: JIT compilation changes the resident size by megabytes.
-flags=(-Xint)
+width=x64
 counts=()
 given=
 while [ $# -gt 0 ]; do
@@ -19,17 +18,17 @@ while [ $# -gt 0 ]; do
     shift
     case $a in
         --build) given=$1; shift ;;
-        --x86) build=build/linux-x86; java=/usr/lib/jvm/java-17-openjdk-i386/bin/java
-               flags=(-Xint -XX:+UseSerialGC) ;;
-        --asan) build=build/linux-x64-asan
-                export LD_PRELOAD=$(g++ -print-file-name=libasan.so)
-                export ASAN_OPTIONS=handle_segv=0:detect_leaks=0:abort_on_error=1 ;;
+        --x86) build=build/linux-x86; width=x86 ;;
+        --asan) build=build/linux-x64-asan; corvale_sanitizer_env ;;
         *) counts+=("$a") ;;
     esac
 done
 [ -n "$given" ] && build=$given
 [ -f "$build/libcorvale.so.0" ] || bash scripts/build.sh
 build=$PWD/$build
+corvale_width $width
+# The interpreter: JIT compilation changes the resident size by megabytes.
+flags=(-Xint "${jvm_flags[@]}")
 export LD_LIBRARY_PATH=$build/tests/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 # A fixed, pre-touched heap: the Java heap then adds nothing to VmRSS later,
 # and what grows is native memory.

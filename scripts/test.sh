@@ -10,6 +10,9 @@ for w in x64 x86; do
     echo "=== linux-$w ==="
     (cd "build/linux-$w" && ctest --output-on-failure --timeout 1500) || status=1
 done
+# The real modules' matrix of this run (the ctest "modules" of each width):
+# build/modules-matrix.{md,csv}, and the README's copy.
+python3 tests/modules/matrix.py write build README.md || status=1
 if [ "${CORVALE_SKIP_SANITIZERS:-0}" != 1 ]; then
     echo "=== linux-x64 with AddressSanitizer and UndefinedBehaviorSanitizer ==="
     cmake -S . -B build/linux-x64-asan -DCORVALE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null

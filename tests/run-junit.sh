@@ -7,47 +7,22 @@ suite=$1
 m32=${CORVALE_M32:-0}
 lib=$CORVALE_BUILD/libcorvale.so.0
 testlib=$CORVALE_BUILD/tests/lib
+# shellcheck source=../scripts/lib/env.sh
+. "$CORVALE_SOURCE/scripts/lib/env.sh"
 
 # Token stores live on tmpfs: the i386 SoftHSM lists its directory through
 # qemu, which fails on ext4 (EOVERFLOW from readdir).
 work=$(mktemp -d /dev/shm/corvale-$suite.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/libs" "$work/tokens" "$work/run/.softoken"
-
-if [ "$m32" = 1 ]; then
-    multiarch=i386-linux-gnu
-    softhsm=$("$CORVALE_SOURCE/scripts/softhsm-i386.sh" "$CORVALE_BUILD")
-    jvmflags="-Xint -XX:+UseSerialGC"
-else
-    multiarch=x86_64-linux-gnu
-    softhsm=/usr/lib/softhsm/libsofthsm2.so
-    jvmflags=""
-fi
+width=x64
+[ "$m32" = 1 ] && width=x86
+export LD_LIBRARY_PATH=$testlib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 case $suite in
-    mock|stress)
-        ln -s "$testlib/libmock.so" "$work/libs/libsoftoken.so"
-        ln -s "$testlib/libmock.so" "$work/libs/libkulm.so" ;;
-    real)
-        ln -s "/usr/lib/$multiarch/libsoftokn3.so" "$work/libs/libsoftoken.so"
-        ln -s "$softhsm" "$work/libs/libkulm.so"
-        ln -s "$softhsm" "$work/libs/libsofthsm2.so" ;;
+    mock|stress) corvale_modules "$work" "$CORVALE_BUILD" $width mock ;;
+    *) corvale_modules "$work" "$CORVALE_BUILD" $width real ;;
 esac
-cat > "$work/softhsm2.conf" <<CONF
-directories.tokendir = $work/tokens
-objectstore.backend = file
-log.level = ERROR
-CONF
-
-if [ "${CORVALE_SANITIZE:-0}" = 1 ]; then
-    # The JVM itself is not instrumented: preload the runtime, leave SEGV
-    # handling to the JVM, and skip leak checking at its exit. An absurd
-    # allocation fails as it would with the system's malloc.
-    export LD_PRELOAD=$(g++ -print-file-name=libasan.so)
-    export ASAN_OPTIONS=handle_segv=0:detect_leaks=0:abort_on_error=1:allocator_may_return_null=1
-    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-fi
-export LD_LIBRARY_PATH=$work/libs:$testlib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-export SOFTHSM2_CONF=$work/softhsm2.conf
+jvmflags=${jvm_flags[*]}
+if [ "${CORVALE_SANITIZE:-0}" = 1 ]; then corvale_sanitizer_env; fi
 # Where i386 programs run through qemu, directory listings on ext4 fail
 # (EOVERFLOW), and JUnit lists the test classes: give it copies on tmpfs.
 classpath=$CORVALE_BUILD/java/classes:$CORVALE_BUILD/tests/classes

@@ -2,13 +2,22 @@
  * bridge, and prints it one record a line as key=value words: text fields
  * as hex of their full width, flags and types as hex, sizes as decimal.
  *
- *   p11probe MODULE_PATH
+ *   p11probe [--symbols] MODULE_PATH [NSS_PARAMETERS]
+ *
+ * With --symbols, the functions are the module's exported symbols, as the
+ * bridge binds a generic module (a module may answer differently through
+ * them: OpenSC's C_GetInfo reports the Cryptoki version of the interface the
+ * caller obtained); otherwise they come from C_GetFunctionList.
+ * With NSS_PARAMETERS (NSS softoken's "configdir=... certPrefix= ..."), the
+ * module is initialised with them as NSS expects, in the arguments' seventh
+ * field; otherwise with NULL.
  *
  * Exit status: 0 when everything was read, 1 on a usage or load error,
  * 2 when a module call failed (the line says which). */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <p11-kit/pkcs11.h>
 
@@ -78,18 +87,45 @@ static int slot(CK_SLOT_ID id) {
     return mechanisms(id);
 }
 
+/* NSS's CK_C_INITIALIZE_ARGS: the standard six fields and its parameter string. */
+struct nss_init_args {
+    CK_CREATEMUTEX CreateMutex;
+    CK_DESTROYMUTEX DestroyMutex;
+    CK_LOCKMUTEX LockMutex;
+    CK_UNLOCKMUTEX UnlockMutex;
+    CK_FLAGS flags;
+    char* parameters;
+    void* reserved;
+};
+
+/* The functions the probe calls, each looked up by its exported name. */
+static int bySymbols(void* module, CK_FUNCTION_LIST* list) {
+#define LOOKUP(name) (list->name = (CK_##name)dlsym(module, #name)) != NULL
+    return LOOKUP(C_Initialize) && LOOKUP(C_Finalize) && LOOKUP(C_GetInfo) && LOOKUP(C_GetSlotList) &&
+           LOOKUP(C_GetSlotInfo) && LOOKUP(C_GetTokenInfo) && LOOKUP(C_GetMechanismList) &&
+           LOOKUP(C_GetMechanismInfo);
+#undef LOOKUP
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s MODULE_PATH\n", argv[0]);
+    int symbols = argc > 1 && strcmp(argv[1], "--symbols") == 0;
+    argv += symbols;
+    argc -= symbols;
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: p11probe [--symbols] MODULE_PATH [NSS_PARAMETERS]\n");
         return 1;
     }
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     CK_C_GetFunctionList getList = module ? (CK_C_GetFunctionList)dlsym(module, "C_GetFunctionList") : NULL;
-    if (!getList || getList(&p11) != CKR_OK || !p11) {
-        fprintf(stderr, "cannot load %s: %s\n", argv[1], module ? "no function list" : dlerror());
+    static CK_FUNCTION_LIST exported;
+    if (symbols ? !module || !bySymbols(module, &exported) : !getList || getList(&p11) != CKR_OK || !p11) {
+        fprintf(stderr, "cannot load %s: %s\n", argv[1], module ? "missing functions" : dlerror());
         return 1;
     }
-    if (!check("C_Initialize", p11->C_Initialize(NULL))) return 2;
+    if (symbols) p11 = &exported;
+    struct nss_init_args nss = {0};
+    nss.parameters = argc == 3 ? argv[2] : NULL;
+    if (!check("C_Initialize", p11->C_Initialize(argc == 3 ? &nss : NULL))) return 2;
 
     int ok = 1;
     CK_INFO info = {0};

@@ -1,0 +1,95 @@
+package corvaletest.modules;
+
+import java.math.BigInteger;
+import java.security.AlgorithmParameters;
+import java.security.GeneralSecurityException;
+import java.security.KeyFactory;
+import java.security.PublicKey;
+import java.security.interfaces.RSAPublicKey;
+import java.util.Arrays;
+import javax.crypto.Cipher;
+import javax.crypto.SecretKey;
+
+/**
+ * The independent oracle for the cryptographic cells: Java's own providers,
+ * fed with the raw values a token hands out. (In the i386 JVM under qemu,
+ * javax.crypto starts only because the tier gives the JDK's policy directory
+ * a tmpfs copy; see tests/modules/run.sh.)
+ */
+final class Jdk {
+
+    // SubjectPublicKeyInfo of a P-256 key up to the BIT STRING holding 04 || X || Y.
+    private static final byte[] P256_SPKI_PREFIX = new BigInteger(
+            "3059301306072a8648ce3d020106082a8648ce3d030107034200", 16).toByteArray();
+
+    private Jdk() {}
+
+    /** A P-256 public key from CKA_EC_POINT: the uncompressed point, bare or in a DER OCTET STRING. */
+    static PublicKey p256(byte[] ecPoint) throws GeneralSecurityException {
+        byte[] point = ecPoint.length == 67 && ecPoint[0] == 0x04 && ecPoint[1] == 65
+                ? Arrays.copyOfRange(ecPoint, 2, 67) : ecPoint;
+        Cells.check(point.length == 65 && point[0] == 0x04, "CKA_EC_POINT is an uncompressed P-256 point");
+        byte[] spki = Arrays.copyOf(P256_SPKI_PREFIX, P256_SPKI_PREFIX.length + 65);
+        System.arraycopy(point, 0, spki, P256_SPKI_PREFIX.length, 65);
+        return (PublicKey) KeyFactory.getInstance("EC").translateKey(new PublicKey() {
+            @Override public String getAlgorithm() { return "EC"; }
+            @Override public String getFormat() { return "X.509"; }
+            @Override public byte[] getEncoded() { return spki.clone(); }
+        });
+    }
+
+    static RSAPublicKey rsa(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
+        BigInteger n = new BigInteger(1, modulus), e = new BigInteger(1, exponent);
+        return (RSAPublicKey) KeyFactory.getInstance("RSA").translateKey(new RSAPublicKey() {
+            @Override public BigInteger getModulus() { return n; }
+            @Override public BigInteger getPublicExponent() { return e; }
+            @Override public String getAlgorithm() { return "RSA"; }
+            @Override public String getFormat() { return null; }
+            @Override public byte[] getEncoded() { return null; }
+        });
+    }
+
+    static SecretKey aes(byte[] raw) {
+        return new SecretKey() {
+            @Override public String getAlgorithm() { return "AES"; }
+            @Override public String getFormat() { return "RAW"; }
+            @Override public byte[] getEncoded() { return raw.clone(); }
+        };
+    }
+
+    /** Java's cipher for a token's AES mechanism ("CBC/PKCS5Padding", "CBC/NoPadding", "ECB/NoPadding"). */
+    static byte[] aes(int mode, String transformation, byte[] key, byte[] iv, byte[] data) throws Exception {
+        Cipher c = Cipher.getInstance("AES/" + transformation);
+        if (iv == null) {
+            c.init(mode, aes(key));
+        } else {
+            // CBC parameters through their DER form (an OCTET STRING).
+            byte[] der = new byte[iv.length + 2];
+            der[0] = 0x04;
+            der[1] = (byte) iv.length;
+            System.arraycopy(iv, 0, der, 2, iv.length);
+            AlgorithmParameters p = AlgorithmParameters.getInstance("AES");
+            p.init(der);
+            c.init(mode, aes(key), p);
+        }
+        return c.doFinal(data);
+    }
+
+    static boolean verify(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
+        java.security.Signature v = java.security.Signature.getInstance(algorithm);
+        v.initVerify(key);
+        v.update(data);
+        return v.verify(signature);
+    }
+
+    static byte[] digest(String algorithm, byte[] data) throws Exception {
+        return java.security.MessageDigest.getInstance(algorithm).digest(data);
+    }
+
+    /** PKCS#1 v1.5 encryption with a token's public key, as an unwrapping test needs. */
+    static byte[] rsaEncrypt(PublicKey key, byte[] data) throws Exception {
+        Cipher c = Cipher.getInstance("RSA/ECB/PKCS1Padding");
+        c.init(Cipher.ENCRYPT_MODE, key);
+        return c.doFinal(data);
+    }
+}
