@@ -18,8 +18,6 @@ namespace {
 
 const uint8_t kStateMagic[4] = {'M', 'K', 'S', 'T'};
 
-bool ready() { return g.initialized.load(std::memory_order_relaxed); }
-
 Bytes masked(const void* p, CK_ULONG n, uint8_t mask) {
     Bytes out = toBytes(p, n);
     for (uint8_t& b : out) b ^= mask;
@@ -38,7 +36,6 @@ Bytes signatureOf(Digest d, const void* data, CK_ULONG len) {
 // Starts an operation; a key, when one is needed, must exist.
 CK_RV startOp(CK_SESSION_HANDLE h, CK_MECHANISM_PTR m, CK_OBJECT_HANDLE key, OpKind kind,
               bool needsKey) {
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session* s = findSession(h);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (!m) return CKR_ARGUMENTS_BAD;
@@ -57,7 +54,6 @@ CK_RV startOp(CK_SESSION_HANDLE h, CK_MECHANISM_PTR m, CK_OBJECT_HANDLE key, OpK
 
 // Checks of every operation step; *s receives the session.
 CK_RV stepCheck(CK_SESSION_HANDLE h, OpKind kind, Session** s) {
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     *s = findSession(h);
     if (!*s) return CKR_SESSION_HANDLE_INVALID;
     return (*s)->ops.op[kind].active ? CKR_OK : CKR_OPERATION_NOT_INITIALIZED;
@@ -83,13 +79,12 @@ CK_RV finishing(const Call& c, Session* s, OpKind kind, const Bytes& out, CK_BYT
 
 }  // namespace
 
-#define MOCK_INIT_FN(Name, kind, needsKey)                                                \
-    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,    \
-                               CK_OBJECT_HANDLE hKey) {                                    \
-        Call c(F_##Name);                                                                  \
-        c.num("session", hSession).mechanism("mechanism", pMechanism).num("key", hKey);    \
-        if (c.enter()) return c.rv();                                                      \
-        return startOp(hSession, pMechanism, hKey, kind, needsKey);                        \
+#define MOCK_INIT_FN(Name, kind, needsKey)                                                     \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,         \
+                               CK_OBJECT_HANDLE hKey) {                                         \
+        MOCK_ENTER(C_##Name, .num("session", hSession).mechanism("mechanism", pMechanism)       \
+                                 .num("key", hKey));                                            \
+        return startOp(hSession, pMechanism, hKey, kind, needsKey);                             \
     }
 
 MOCK_INIT_FN(EncryptInit, OP_ENCRYPT, true)
@@ -101,9 +96,7 @@ MOCK_INIT_FN(VerifyRecoverInit, OP_VERIFY_RECOVER, true)
 #undef MOCK_INIT_FN
 
 MOCK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
-    Call c(F_DigestInit);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestInit, .num("session", hSession).mechanism("mechanism", pMechanism));
     return startOp(hSession, pMechanism, 0, OP_DIGEST, false);
 }
 
@@ -111,11 +104,10 @@ MOCK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
 
 MOCK_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                             CK_BYTE_PTR pEncryptedData, CK_ULONG_PTR pulEncryptedDataLen) {
-    Call c(F_Encrypt);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("encryptedData", pEncryptedData).ulongIn("encryptedDataLen", pulEncryptedDataLen);
-    c.outBytes(pEncryptedData, pulEncryptedDataLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_Encrypt,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .ptr("encryptedData", pEncryptedData).ulongIn("encryptedDataLen", pulEncryptedDataLen)
+               .outBytes(pEncryptedData, pulEncryptedDataLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
     if (badInput(pData, ulDataLen)) return fail(s, OP_ENCRYPT, CKR_ARGUMENTS_BAD);
@@ -125,11 +117,10 @@ MOCK_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_UL
 
 MOCK_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData,
                             CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen) {
-    Call c(F_Decrypt);
-    c.num("session", hSession).bytes("encryptedData", pEncryptedData, ulEncryptedDataLen);
-    c.num("encryptedDataLen", ulEncryptedDataLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
-    c.outBytes(pData, pulDataLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_Decrypt,
+               .num("session", hSession).bytes("encryptedData", pEncryptedData, ulEncryptedDataLen)
+               .num("encryptedDataLen", ulEncryptedDataLen).ptr("data", pData).ulongIn("dataLen", pulDataLen)
+               .outBytes(pData, pulDataLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
     if (badInput(pEncryptedData, ulEncryptedDataLen)) return fail(s, OP_DECRYPT, CKR_ARGUMENTS_BAD);
@@ -139,11 +130,10 @@ MOCK_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedDa
 
 MOCK_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                            CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-    Call c(F_Digest);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
-    c.outBytes(pDigest, pulDigestLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_Digest,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen)
+               .outBytes(pDigest, pulDigestLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
     if (badInput(pData, ulDataLen)) return fail(s, OP_DIGEST, CKR_ARGUMENTS_BAD);
@@ -154,11 +144,10 @@ MOCK_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULO
 
 MOCK_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                          CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_Sign);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_Sign,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen)
+               .outBytes(pSignature, pulSignatureLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
     if (badInput(pData, ulDataLen)) return fail(s, OP_SIGN, CKR_ARGUMENTS_BAD);
@@ -168,11 +157,10 @@ MOCK_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG
 
 MOCK_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                                 CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_SignRecover);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_SignRecover,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen)
+               .outBytes(pSignature, pulSignatureLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN_RECOVER, &s)) return rv;
     if (badInput(pData, ulDataLen)) return fail(s, OP_SIGN_RECOVER, CKR_ARGUMENTS_BAD);
@@ -183,11 +171,10 @@ MOCK_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, C
 MOCK_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
                                   CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,
                                   CK_ULONG_PTR pulDataLen) {
-    Call c(F_VerifyRecover);
-    c.num("session", hSession).bytes("signature", pSignature, ulSignatureLen);
-    c.num("signatureLen", ulSignatureLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
-    c.outBytes(pData, pulDataLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_VerifyRecover,
+               .num("session", hSession).bytes("signature", pSignature, ulSignatureLen)
+               .num("signatureLen", ulSignatureLen).ptr("data", pData).ulongIn("dataLen", pulDataLen)
+               .outBytes(pData, pulDataLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_VERIFY_RECOVER, &s)) return rv;
     if (badInput(pSignature, ulSignatureLen)) return fail(s, OP_VERIFY_RECOVER, CKR_ARGUMENTS_BAD);
@@ -197,10 +184,9 @@ MOCK_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSigna
 
 MOCK_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                            CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    Call c(F_Verify);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.bytes("signature", pSignature, ulSignatureLen).num("signatureLen", ulSignatureLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_Verify,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .bytes("signature", pSignature, ulSignatureLen).num("signatureLen", ulSignatureLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
     if (badInput(pData, ulDataLen) || badInput(pSignature, ulSignatureLen))
@@ -237,11 +223,10 @@ CK_RV dualCheck(CK_SESSION_HANDLE h, OpKind first, OpKind second, Session** s) {
 
 MOCK_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
                                   CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_EncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_EncryptUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen)
+               .ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen)
+               .outBytes(pEncryptedPart, pulEncryptedPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return fail(s, OP_ENCRYPT, CKR_ARGUMENTS_BAD);
@@ -251,11 +236,10 @@ MOCK_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
 
 MOCK_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
                                  CK_ULONG_PTR pulLastEncryptedPartLen) {
-    Call c(F_EncryptFinal);
-    c.num("session", hSession).ptr("lastEncryptedPart", pLastEncryptedPart);
-    c.ulongIn("lastEncryptedPartLen", pulLastEncryptedPartLen);
-    c.outBytes(pLastEncryptedPart, pulLastEncryptedPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_EncryptFinal,
+               .num("session", hSession).ptr("lastEncryptedPart", pLastEncryptedPart)
+               .ulongIn("lastEncryptedPartLen", pulLastEncryptedPartLen)
+               .outBytes(pLastEncryptedPart, pulLastEncryptedPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
     return finishing(c, s, OP_ENCRYPT, Bytes(), pLastEncryptedPart, pulLastEncryptedPartLen);
@@ -264,11 +248,10 @@ MOCK_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEn
 MOCK_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
                                   CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                   CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DecryptUpdate,
+               .num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen)
+               .num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen)
+               .outBytes(pPart, pulPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
     if (badInput(pEncryptedPart, ulEncryptedPartLen)) return fail(s, OP_DECRYPT, CKR_ARGUMENTS_BAD);
@@ -278,19 +261,17 @@ MOCK_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncry
 
 MOCK_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart,
                                  CK_ULONG_PTR pulLastPartLen) {
-    Call c(F_DecryptFinal);
-    c.num("session", hSession).ptr("lastPart", pLastPart).ulongIn("lastPartLen", pulLastPartLen);
-    c.outBytes(pLastPart, pulLastPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DecryptFinal,
+               .num("session", hSession).ptr("lastPart", pLastPart).ulongIn("lastPartLen", pulLastPartLen)
+               .outBytes(pLastPart, pulLastPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
     return finishing(c, s, OP_DECRYPT, Bytes(), pLastPart, pulLastPartLen);
 }
 
 MOCK_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_DigestUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return fail(s, OP_DIGEST, CKR_ARGUMENTS_BAD);
@@ -299,9 +280,7 @@ MOCK_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, 
 }
 
 MOCK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey) {
-    Call c(F_DigestKey);
-    c.num("session", hSession).num("key", hKey);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestKey, .num("session", hSession).num("key", hKey));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -315,10 +294,9 @@ MOCK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey)
 
 MOCK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
                                 CK_ULONG_PTR pulDigestLen) {
-    Call c(F_DigestFinal);
-    c.num("session", hSession).ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
-    c.outBytes(pDigest, pulDigestLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestFinal,
+               .num("session", hSession).ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen)
+               .outBytes(pDigest, pulDigestLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
     return finishing(c, s, OP_DIGEST, digestBytes(s->ops.op[OP_DIGEST].digest), pDigest,
@@ -326,9 +304,8 @@ MOCK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
 }
 
 MOCK_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_SignUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_SignUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return fail(s, OP_SIGN, CKR_ARGUMENTS_BAD);
@@ -338,10 +315,9 @@ MOCK_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK
 
 MOCK_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
                               CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_SignFinal);
-    c.num("session", hSession).ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_SignFinal,
+               .num("session", hSession).ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen)
+               .outBytes(pSignature, pulSignatureLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
     return finishing(c, s, OP_SIGN, signatureOf(s->ops.op[OP_SIGN].digest, nullptr, 0), pSignature,
@@ -349,9 +325,8 @@ MOCK_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature
 }
 
 MOCK_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_VerifyUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_VerifyUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
@@ -361,10 +336,9 @@ MOCK_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, 
 
 MOCK_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
                                 CK_ULONG ulSignatureLen) {
-    Call c(F_VerifyFinal);
-    c.num("session", hSession).bytes("signature", pSignature, ulSignatureLen);
-    c.num("signatureLen", ulSignatureLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_VerifyFinal,
+               .num("session", hSession).bytes("signature", pSignature, ulSignatureLen)
+               .num("signatureLen", ulSignatureLen));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
     if (badInput(pSignature, ulSignatureLen)) return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
@@ -378,11 +352,10 @@ MOCK_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignatu
 MOCK_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
                                         CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
                                         CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_DigestEncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestEncryptUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen)
+               .ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen)
+               .outBytes(pEncryptedPart, pulEncryptedPartLen));
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DIGEST, OP_ENCRYPT, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return CKR_ARGUMENTS_BAD;
@@ -395,11 +368,10 @@ MOCK_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
 MOCK_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
                                         CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                         CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptDigestUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DecryptDigestUpdate,
+               .num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen)
+               .num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen)
+               .outBytes(pPart, pulPartLen));
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_DIGEST, &s)) return rv;
     if (badInput(pEncryptedPart, ulEncryptedPartLen)) return CKR_ARGUMENTS_BAD;
@@ -412,11 +384,10 @@ MOCK_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
 MOCK_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
                                       CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
                                       CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_SignEncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_SignEncryptUpdate,
+               .num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen)
+               .ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen)
+               .outBytes(pEncryptedPart, pulEncryptedPartLen));
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_SIGN, OP_ENCRYPT, &s)) return rv;
     if (badInput(pPart, ulPartLen)) return CKR_ARGUMENTS_BAD;
@@ -429,11 +400,10 @@ MOCK_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pP
 MOCK_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
                                         CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                         CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptVerifyUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DecryptVerifyUpdate,
+               .num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen)
+               .num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen)
+               .outBytes(pPart, pulPartLen));
     Session* s;
     if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_VERIFY, &s)) return rv;
     if (badInput(pEncryptedPart, ulEncryptedPartLen)) return CKR_ARGUMENTS_BAD;
@@ -446,10 +416,8 @@ MOCK_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR 
 // ---- random and operation state -----------------------------------------------------
 
 MOCK_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
-    Call c(F_SeedRandom);
-    c.num("session", hSession).bytes("seed", pSeed, ulSeedLen).num("seedLen", ulSeedLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SeedRandom,
+               .num("session", hSession).bytes("seed", pSeed, ulSeedLen).num("seedLen", ulSeedLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(pSeed, ulSeedLen)) return CKR_ARGUMENTS_BAD;
@@ -461,11 +429,9 @@ MOCK_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK
 
 MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData,
                                    CK_ULONG ulRandomLen) {
-    Call c(F_GenerateRandom);
-    c.num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen);
-    c.outFill(RandomData, ulRandomLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GenerateRandom,
+               .num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen)
+               .outFill(RandomData, ulRandomLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(RandomData, ulRandomLen)) return CKR_ARGUMENTS_BAD;
@@ -475,12 +441,10 @@ MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR Rando
 
 MOCK_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState,
                                       CK_ULONG_PTR pulOperationStateLen) {
-    Call c(F_GetOperationState);
-    c.num("session", hSession).ptr("operationState", pOperationState);
-    c.ulongIn("operationStateLen", pulOperationStateLen);
-    c.outBytes(pOperationState, pulOperationStateLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetOperationState,
+               .num("session", hSession).ptr("operationState", pOperationState)
+               .ulongIn("operationStateLen", pulOperationStateLen)
+               .outBytes(pOperationState, pulOperationStateLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (!pulOperationStateLen) return CKR_ARGUMENTS_BAD;
@@ -495,12 +459,10 @@ MOCK_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pO
                                       CK_ULONG ulOperationStateLen,
                                       CK_OBJECT_HANDLE hEncryptionKey,
                                       CK_OBJECT_HANDLE hAuthenticationKey) {
-    Call c(F_SetOperationState);
-    c.num("session", hSession).bytes("operationState", pOperationState, ulOperationStateLen);
-    c.num("operationStateLen", ulOperationStateLen).num("encryptionKey", hEncryptionKey);
-    c.num("authenticationKey", hAuthenticationKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SetOperationState,
+               .num("session", hSession).bytes("operationState", pOperationState, ulOperationStateLen)
+               .num("operationStateLen", ulOperationStateLen).num("encryptionKey", hEncryptionKey)
+               .num("authenticationKey", hAuthenticationKey));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(pOperationState, ulOperationStateLen)) return CKR_ARGUMENTS_BAD;
