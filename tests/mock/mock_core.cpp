@@ -260,10 +260,7 @@ void closeSessionLocked(Session& s) {
             ++it;
     }
     s.handle.store(0, std::memory_order_release);
-    s.ops = OpState{};
-    s.findActive = false;
-    s.found.clear();
-    s.findPos = 0;
+    s.clear();
     if (sessionCount(false) == 0) g.loggedIn = kNobody;  // last session logs out
 }
 
@@ -302,13 +299,7 @@ void resetState() {
     defaultObjects();
     for (Session& s : g.sessions) {
         s.handle.store(0);
-        s.ops = OpState{};
-        s.findActive = false;
-        s.found.clear();
-        s.findPos = 0;
-        s.random = 0;
-        s.notify = nullptr;
-        s.application = nullptr;
+        s.clear();
     }
     g.nextSession = 1;
     ++g.resets;

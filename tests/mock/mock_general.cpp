@@ -284,15 +284,7 @@ MOCK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR p
         if (h == 0) continue;
         Session& s = g.sessions[h % kMaxSessions];
         if (s.handle.load()) continue;
-        s.slot = slotID;
-        s.flags = flags;
-        s.ops = OpState{};
-        s.findActive = false;
-        s.found.clear();
-        s.findPos = 0;
-        s.random = 0;
-        s.notify = Notify;
-        s.application = pApplication;
+        s.clear(slotID, flags, Notify, pApplication);
         s.handle.store(h, std::memory_order_release);
         *phSession = h;
         return CKR_OK;

@@ -107,6 +107,18 @@ struct alignas(64) Session {
     uint8_t random = 0;  // next byte of C_GenerateRandom
     CK_NOTIFY notify = nullptr;
     void* application = nullptr;
+    // Everything but the handle as a new session has it.
+    void clear(CK_SLOT_ID id = 0, CK_FLAGS f = 0, CK_NOTIFY n = nullptr, void* app = nullptr) {
+        slot = id;
+        flags = f;
+        ops = OpState{};
+        findActive = false;
+        found.clear();
+        findPos = 0;
+        random = 0;
+        notify = n;
+        application = app;
+    }
 };
 
 struct Attr {

@@ -54,6 +54,15 @@ Bytes masked(const Bytes& in, uint8_t mask) {
     return out;
 }
 
+// A new key with its value: stored when the session may hold it (lock held).
+CK_RV storeKey(const Session& s, Object o, const Bytes& value, CK_OBJECT_HANDLE_PTR phKey) {
+    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
+    o.set(CKA_VALUE, value);
+    if (CK_RV rv = canStore(s, o)) return rv;
+    *phKey = store(s, std::move(o));
+    return CKR_OK;
+}
+
 Object secretKey(CK_KEY_TYPE type) {
     Object o;
     o.set(CKA_CLASS, ulongBytes(CKO_SECRET_KEY));
@@ -241,11 +250,7 @@ MOCK_EXPORT CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMe
     if (CK_RV rv = applyTemplate(o, pTemplate, ulCount)) return rv;
     Bytes value(ulongOf(o, CKA_VALUE_LEN, 16));
     for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i);
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }
 
 MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
@@ -330,11 +335,7 @@ MOCK_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     Object o = secretKey(CKK_GENERIC_SECRET);
     if (CK_RV rv = applyTemplate(o, pTemplate, ulAttributeCount)) return rv;
     Bytes value = masked(toBytes(pWrappedKey, ulWrappedKeyLen), kCipherMask);
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }
 
 MOCK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
@@ -355,9 +356,5 @@ MOCK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     Bytes value = baseValue ? masked(baseValue->value, kCipherMask) : Bytes(16);
     Object o = secretKey(CKK_GENERIC_SECRET);
     if (CK_RV rv = applyTemplate(o, pTemplate, ulAttributeCount)) return rv;
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }

@@ -197,15 +197,13 @@ public final class Natives {
         c("unwrapKeyNative", TEMPLATE, (p, a) -> p.unwrapKeyNative(a.session(), a.mechanism(), a.parameter(),
                 a.handle(), a.required(), a.template())),
 
-        c("encryptInit", KEYED_INIT, (p, a) -> p.encryptInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
-        c("decryptInit", KEYED_INIT, (p, a) -> p.decryptInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
+        keyed("encryptInit", NativeCryptokiFunctions::encryptInit),
+        keyed("decryptInit", NativeCryptokiFunctions::decryptInit),
         c("digestInit", KEYED_INIT, (p, a) -> p.digestInit(a.session(), a.mechanism(), a.parameter())),
-        c("signInit", KEYED_INIT, (p, a) -> p.signInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
-        c("signRecoverInit", KEYED_INIT,
-                (p, a) -> p.signRecoverInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
-        c("verifyInit", KEYED_INIT, (p, a) -> p.verifyInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
-        c("verifyRecoverInit", KEYED_INIT,
-                (p, a) -> p.verifyRecoverInit(a.session(), a.mechanism(), a.parameter(), a.handle())),
+        keyed("signInit", NativeCryptokiFunctions::signInit),
+        keyed("signRecoverInit", NativeCryptokiFunctions::signRecoverInit),
+        keyed("verifyInit", NativeCryptokiFunctions::verifyInit),
+        keyed("verifyRecoverInit", NativeCryptokiFunctions::verifyRecoverInit),
         c("wrapKey", KEYED_OUT,
                 (p, a) -> p.wrapKey(a.session(), a.mechanism(), a.parameter(), a.handle(), a.handle())),
 
@@ -345,6 +343,14 @@ public final class Natives {
 
     private interface SliceNative {
         Object on(NativeCryptokiFunctions p11, SessionHandle s, byte[] data, int offset, int length);
+    }
+
+    private interface KeyedNative {
+        ReturnValue on(NativeCryptokiFunctions p11, SessionHandle s, MechanismType m, byte[] parameter, Handle key);
+    }
+
+    private static Case keyed(String name, KeyedNative n) {
+        return c(name, KEYED_INIT, (p, a) -> n.on(p, a.session(), a.mechanism(), a.parameter(), a.handle()));
     }
 
     private static Case c(String name, Shape shape, Call call) {
