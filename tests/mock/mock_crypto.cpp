@@ -157,7 +157,8 @@ MOCK_BYTES_FN(SignRecover, "data", "signature", OP_SIGN_RECOVER, finishing,
               masked(pIn, ulInLen, kRecoverMask))
 MOCK_BYTES_FN(VerifyRecover, "signature", "data", OP_VERIFY_RECOVER, finishing,
               masked(pIn, ulInLen, kRecoverMask))
-MOCK_BYTES_FN(EncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, updating, masked(pIn, ulInLen, kCipherMask))
+MOCK_BYTES_FN(EncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, updating,
+              masked(pIn, ulInLen, kCipherMask))
 MOCK_BYTES_FN(DecryptUpdate, "encryptedPart", "part", OP_DECRYPT, updating,
               masked(pIn, ulInLen, kCipherMask))
 #undef MOCK_BYTES_FN

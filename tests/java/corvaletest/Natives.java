@@ -128,7 +128,8 @@ public final class Natives {
         }),
         c("check", STUB, (p, a) -> p.check()),
         c("deriveKeyNative", STUB,
-                (p, a) -> p.deriveKeyNative(a.session(), a.mechanism(), a.parameter(), a.handle(), a.template())),
+                (p, a) -> p.deriveKeyNative(a.session(), a.mechanism(), a.parameter(), a.handle(),
+                        a.template())),
         c("getFunctionStatus", STUB, (p, a) -> p.getFunctionStatus(a.session())),
         c("cancelFunction", STUB, (p, a) -> p.cancelFunction(a.session())),
 
@@ -257,7 +258,8 @@ public final class Natives {
     public static ReturnValue code(Object answer) {
         if (answer instanceof ReturnValue rv) return rv;
         Method[] m = getters(answer);
-        return m.length > 0 && m[0].getReturnType() == ReturnValue.class ? (ReturnValue) value(m[0], answer) : null;
+        boolean has = m.length > 0 && m[0].getReturnType() == ReturnValue.class;
+        return has ? (ReturnValue) value(m[0], answer) : null;
     }
 
     /** What an answer record holds beside its code, getter by getter. */
@@ -346,7 +348,8 @@ public final class Natives {
     }
 
     private interface KeyedNative {
-        ReturnValue on(NativeCryptokiFunctions p11, SessionHandle s, MechanismType m, byte[] parameter, Handle key);
+        ReturnValue on(NativeCryptokiFunctions p11, SessionHandle s, MechanismType m, byte[] parameter,
+                Handle key);
     }
 
     private static Case keyed(String name, KeyedNative n) {
@@ -373,7 +376,8 @@ public final class Natives {
         return GETTERS.computeIfAbsent(answer.getClass(), c -> {
             List<Method> out = new ArrayList<>();
             for (Method m : c.getMethods()) {
-                if (m.getParameterCount() == 0 && m.getDeclaringClass() == c && m.getName().startsWith("get")) {
+                if (m.getParameterCount() == 0 && m.getDeclaringClass() == c
+                        && m.getName().startsWith("get")) {
                     if (m.getReturnType() == ReturnValue.class) out.add(0, m);
                     else out.add(m);
                 }

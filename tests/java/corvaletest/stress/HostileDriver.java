@@ -166,7 +166,8 @@ final class HostileDriver implements Natives.Args {
 
     @Override
     public String[] date() {
-        return r.nextInt(4) == 0 ? new String[] {"31", "12", "2026"} : new String[] {anyText(), anyText(), anyText()};
+        if (r.nextInt(4) == 0) return new String[] {"31", "12", "2026"};
+        return new String[] {anyText(), anyText(), anyText()};
     }
 
     @Override
