@@ -890,7 +890,7 @@ const Command kCommands[] = {
     {"set_output", FUNCTION, 0, MOCK_COMMAND {
          if (!hasByteOutput(i) && i != F_C_GenerateRandom) return MOCK_NOT_APPLICABLE;
          g.scripts[i].hasOutput = true;
-         g.scripts[i].output = Bytes(c.bytes, c.bytes + c.length);
+         g.scripts[i].output = toBytes(c.bytes, c.length);
          return MOCK_OK;
      }},
     // numbers: the slot ids; bytes: whether each has the token.
@@ -907,7 +907,7 @@ const Command kCommands[] = {
      }},
     {"set_field_text", FIELD, 0, MOCK_COMMAND {
          if (!kFields[i].text) return MOCK_NOT_APPLICABLE;
-         g.patches[i] = Patch{true, Bytes(c.bytes, c.bytes + c.length), 0};
+         g.patches[i] = Patch{true, toBytes(c.bytes, c.length), 0};
          return MOCK_OK;
      }},
     {"set_field_number", FIELD, 1, MOCK_COMMAND {
