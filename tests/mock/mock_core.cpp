@@ -10,8 +10,8 @@
 namespace mock {
 
 const char* const kFunctionNames[F_Count] = {
-#define MOCK_NAME(name) "C_" #name,
-    MOCK_FUNCTIONS(MOCK_NAME)
+#define MOCK_NAME(name, role) #name,
+    CORVALE_FUNCTIONS(MOCK_NAME)
 #undef MOCK_NAME
 };
 
@@ -260,10 +260,7 @@ void closeSessionLocked(Session& s) {
             ++it;
     }
     s.handle.store(0, std::memory_order_release);
-    s.ops = OpState{};
-    s.findActive = false;
-    s.found.clear();
-    s.findPos = 0;
+    s.clear();
     if (sessionCount(false) == 0) g.loggedIn = kNobody;  // last session logs out
 }
 
@@ -302,13 +299,7 @@ void resetState() {
     defaultObjects();
     for (Session& s : g.sessions) {
         s.handle.store(0);
-        s.ops = OpState{};
-        s.findActive = false;
-        s.found.clear();
-        s.findPos = 0;
-        s.random = 0;
-        s.notify = nullptr;
-        s.application = nullptr;
+        s.clear();
     }
     g.nextSession = 1;
     ++g.resets;
@@ -478,7 +469,7 @@ bool Call::enter() {
     grow_ = s.grow;
     // The function list itself stays sound: a table of garbage pointers
     // would test nothing but the process's death.
-    if (g.hostile && fn_ != F_GetFunctionList) {
+    if (g.hostile && fn_ != F_C_GetFunctionList) {
         rv_ = answerHostile(*this);
         return true;
     }
@@ -790,73 +781,17 @@ void answerStruct(StructKind kind, void* s) {
     }
 }
 
-// ---- control API ------------------------------------------------------------------
+// ---- control --------------------------------------------------------------------
 
 namespace {
 
-void ctlReset() {
-    std::lock_guard<std::mutex> lock(g.mu);
-    resetState();
-}
-
-void ctlSetRecording(int on) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.recording.store(on != 0);
-    updateInstrumented();
-}
-
-size_t ctlLogText(char* buf, size_t cap) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    size_t total = 0;
-    for (size_t i = 0; i < g.log.size(); ++i) {
-        const std::string& line = g.log[i];
-        if (i) {
-            if (total < cap) buf[total] = '\n';
-            ++total;
-        }
-        if (total < cap) {
-            size_t n = line.size() < cap - total ? line.size() : cap - total;
-            std::memcpy(buf + total, line.data(), n);
-        }
-        total += line.size();
-    }
-    return total;
-}
-
-void ctlClearLog() {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.log.clear();
-}
-
-long ctlCallCount(const char* function) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    std::lock_guard<std::mutex> lock(g.mu);
-    return static_cast<long>(g.calls[i]);
-}
-
-int ctlSetRv(const char* function, unsigned long call, CK_RV rv) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    std::lock_guard<std::mutex> lock(g.mu);
-    Script& s = g.scripts[i];
-    if (call == 0) {
-        s.rvAlways = true;
-        s.rvAlwaysValue = rv;
-    } else {
-        s.rvAt[call] = rv;
-    }
-    updateInstrumented();
-    return MOCK_OK;
-}
-
 bool hasByteOutput(int fn) {
     switch (fn) {
-    case F_Encrypt: case F_EncryptUpdate: case F_EncryptFinal: case F_Decrypt:
-    case F_DecryptUpdate: case F_DecryptFinal: case F_Digest: case F_DigestFinal:
-    case F_Sign: case F_SignFinal: case F_SignRecover: case F_VerifyRecover:
-    case F_DigestEncryptUpdate: case F_DecryptDigestUpdate: case F_SignEncryptUpdate:
-    case F_DecryptVerifyUpdate: case F_WrapKey: case F_GetOperationState:
+    case F_C_Encrypt: case F_C_EncryptUpdate: case F_C_EncryptFinal: case F_C_Decrypt:
+    case F_C_DecryptUpdate: case F_C_DecryptFinal: case F_C_Digest: case F_C_DigestFinal:
+    case F_C_Sign: case F_C_SignFinal: case F_C_SignRecover: case F_C_VerifyRecover:
+    case F_C_DigestEncryptUpdate: case F_C_DecryptDigestUpdate: case F_C_SignEncryptUpdate:
+    case F_C_DecryptVerifyUpdate: case F_C_WrapKey: case F_C_GetOperationState:
         return true;
     default:
         return false;
@@ -864,146 +799,15 @@ bool hasByteOutput(int fn) {
 }
 
 bool reportsLength(int fn) {
-    return hasByteOutput(fn) || fn == F_GetSlotList || fn == F_GetMechanismList ||
-           fn == F_FindObjects || fn == F_GetAttributeValue;
+    return hasByteOutput(fn) || fn == F_C_GetSlotList || fn == F_C_GetMechanismList ||
+           fn == F_C_FindObjects || fn == F_C_GetAttributeValue;
 }
 
-int ctlSetOutputLength(const char* function, int phase, CK_ULONG length) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    if (!reportsLength(i) || (phase != MOCK_PHASE_QUERY && phase != MOCK_PHASE_FILL))
-        return MOCK_NOT_APPLICABLE;
-    if (i == F_FindObjects && phase == MOCK_PHASE_QUERY) return MOCK_NOT_APPLICABLE;
-    std::lock_guard<std::mutex> lock(g.mu);
-    int p = phase == MOCK_PHASE_QUERY ? PHASE_QUERY : PHASE_FILL;
-    g.scripts[i].hasLen[p] = true;
-    g.scripts[i].len[p] = length;
-    updateInstrumented();
-    return MOCK_OK;
-}
+CK_ULONG ulong(long long n) { return static_cast<CK_ULONG>(static_cast<unsigned long long>(n)); }
 
-int ctlSetOutput(const char* function, const unsigned char* bytes, size_t n) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    if (!hasByteOutput(i) && i != F_GenerateRandom) return MOCK_NOT_APPLICABLE;
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.scripts[i].hasOutput = true;
-    g.scripts[i].output = toBytes(bytes ? bytes : reinterpret_cast<const unsigned char*>(""), n);
-    updateInstrumented();
-    return MOCK_OK;
-}
-
-int ctlSetSlots(size_t n, const CK_SLOT_ID* ids, const unsigned char* present) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.slots.clear();
-    for (size_t i = 0; i < n; ++i) g.slots.push_back(Slot{ids[i], present[i] != 0});
-    return MOCK_OK;
-}
-
-int ctlGrowAfterQuery(const char* function, unsigned long extra) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    if (i != F_GetSlotList && i != F_GetMechanismList) return MOCK_NOT_APPLICABLE;
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.scripts[i].grow = extra;
-    updateInstrumented();
-    return MOCK_OK;
-}
-
-int ctlSetFieldBytes(const char* name, const unsigned char* bytes, size_t n) {
-    int i = fieldIndex(name);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    if (!kFields[i].text) return MOCK_NOT_APPLICABLE;
-    std::lock_guard<std::mutex> lock(g.mu);
-    Patch& p = g.patches[i];
-    p.isText = true;
-    p.text = toBytes(bytes, n);
-    return MOCK_OK;
-}
-
-int ctlSetFieldNumber(const char* name, unsigned long long value) {
-    int i = fieldIndex(name);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    if (kFields[i].text) return MOCK_NOT_APPLICABLE;
-    std::lock_guard<std::mutex> lock(g.mu);
-    Patch& p = g.patches[i];
-    p.isText = false;
-    p.number = value;
-    return MOCK_OK;
-}
-
-int ctlSetMechanisms(size_t n, const CK_MECHANISM_TYPE* types) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.mechanisms.clear();
-    for (size_t i = 0; i < n; ++i)
-        g.mechanisms.push_back(Mechanism{types[i], defaultMechanismInfo(types[i])});
-    return MOCK_OK;
-}
-
-int ctlSetMechanismInfo(CK_MECHANISM_TYPE type, CK_ULONG minKeySize, CK_ULONG maxKeySize,
-                        CK_FLAGS flags) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    CK_MECHANISM_INFO info{minKeySize, maxKeySize, flags};
-    for (Mechanism& m : g.mechanisms) {
-        if (m.type == type) {
-            m.info = info;
-            return MOCK_OK;
-        }
-    }
-    g.mechanisms.push_back(Mechanism{type, info});
-    return MOCK_OK;
-}
-
-int ctlSetNullEntry(const char* function) {
-    int i = functionIndex(function);
-    if (i < 0) return MOCK_UNKNOWN_NAME;
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.nullEntry[i] = true;
-    return MOCK_OK;
-}
-
-void ctlSetFunctionListNull(int on) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.listNull = on != 0;
-}
-
-void ctlAddSlotEvent(CK_SLOT_ID slot) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.pendingEvents.push_back(slot);
-    g.events.notify_all();
-}
-
-int ctlSetSensitive(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    Object* o = findObject(object);
-    Attr* a = o ? o->find(type) : nullptr;
-    if (!a) return MOCK_UNKNOWN_NAME;
-    a->sensitive = true;
-    return MOCK_OK;
-}
-
-void ctlSetNextObjectHandle(CK_OBJECT_HANDLE h) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.nextObject = h;
-}
-
-void ctlSetNextSessionHandle(CK_SESSION_HANDLE h) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.nextSession = h;
-}
-
-void ctlSetHostile(int on, unsigned long long seed) {
-    std::lock_guard<std::mutex> lock(g.mu);
-    g.hostile = on != 0;
-    // xorshift must not start at 0; the seed is mixed so that near seeds differ.
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL;
-    g.hostileState = x ? x : 1;
-    updateInstrumented();
-}
-
-int ctlIsInitialized() { return g.initialized.load() ? 1 : 0; }
-
-size_t ctlNotifySessions(CK_NOTIFICATION event, CK_RV* rvs, size_t cap) {
+// Calls the Notify callback of every open session that has one, from a thread
+// of the module's own; the callbacks' codes, one a line.
+std::string notifySessions(CK_NOTIFICATION event) {
     struct Target {
         CK_SESSION_HANDLE handle;
         CK_NOTIFY notify;
@@ -1017,45 +821,206 @@ size_t ctlNotifySessions(CK_NOTIFICATION event, CK_RV* rvs, size_t cap) {
             if (h && s.notify) targets.push_back(Target{h, s.notify, s.application});
         }
     }
+    std::string codes;
     // Unlocked: a callback may call back into the module.
     std::thread caller([&] {
-        for (size_t i = 0; i < targets.size(); ++i) {
-            CK_RV rv = targets[i].notify(targets[i].handle, event, targets[i].application);
-            if (i < cap) rvs[i] = rv;
-        }
+        for (const Target& t : targets)
+            codes += std::to_string(t.notify(t.handle, event, t.application)) + "\n";
     });
     caller.join();
-    return targets.size();
+    return codes;
 }
 
-const MockControl kControl = {
-    MOCK_CONTROL_VERSION,
-    ctlReset,
-    ctlSetRecording,
-    ctlLogText,
-    ctlClearLog,
-    ctlCallCount,
-    ctlSetRv,
-    ctlSetOutputLength,
-    ctlSetOutput,
-    ctlSetSlots,
-    ctlGrowAfterQuery,
-    ctlSetFieldBytes,
-    ctlSetFieldNumber,
-    ctlSetMechanisms,
-    ctlSetMechanismInfo,
-    ctlSetNullEntry,
-    ctlSetFunctionListNull,
-    ctlAddSlotEvent,
-    ctlSetSensitive,
-    ctlSetNextObjectHandle,
-    ctlSetNextSessionHandle,
-    ctlIsInitialized,
-    ctlNotifySessions,
-    ctlSetHostile,
+// What a command's name must be.
+enum Takes { NOTHING, FUNCTION, FIELD };
+
+// One control command: index is the function's or field's, n the numbers.
+// Each runs under the state lock but notify_sessions (callbacks may call in).
+struct Command {
+    const char* op;
+    Takes takes;
+    size_t numbers;
+    int (*run)(int index, const MockCommand& c, const long long* n, std::string& answer);
 };
+
+#define MOCK_COMMAND [](int i, const MockCommand& c, const long long* n, std::string& answer) -> int
+
+const Command kCommands[] = {
+    {"reset", NOTHING, 0, MOCK_COMMAND {
+         resetState();
+         return MOCK_OK;
+     }},
+    {"set_recording", NOTHING, 1, MOCK_COMMAND {
+         g.recording.store(n[0] != 0);
+         return MOCK_OK;
+     }},
+    {"log", NOTHING, 0, MOCK_COMMAND {
+         for (size_t i = 0; i < g.log.size(); ++i) (answer += i ? "\n" : "") += g.log[i];
+         return MOCK_OK;
+     }},
+    {"clear_log", NOTHING, 0, MOCK_COMMAND {
+         g.log.clear();
+         return MOCK_OK;
+     }},
+    {"call_count", FUNCTION, 0, MOCK_COMMAND {
+         answer = std::to_string(g.calls[i]);
+         return MOCK_OK;
+     }},
+    // {call, rv}: call 0 means every call; otherwise the n-th since reset (from 1).
+    {"set_rv", FUNCTION, 2, MOCK_COMMAND {
+         Script& s = g.scripts[i];
+         if (n[0] == 0) {
+             s.rvAlways = true;
+             s.rvAlwaysValue = ulong(n[1]);
+         } else {
+             s.rvAt[static_cast<unsigned long>(n[0])] = ulong(n[1]);
+         }
+         return MOCK_OK;
+     }},
+    // {phase, length}
+    {"set_output_length", FUNCTION, 2, MOCK_COMMAND {
+         if (!reportsLength(i) || (n[0] != MOCK_PHASE_QUERY && n[0] != MOCK_PHASE_FILL) ||
+             (i == F_C_FindObjects && n[0] == MOCK_PHASE_QUERY))
+             return MOCK_NOT_APPLICABLE;
+         int p = n[0] == MOCK_PHASE_QUERY ? PHASE_QUERY : PHASE_FILL;
+         g.scripts[i].hasLen[p] = true;
+         g.scripts[i].len[p] = ulong(n[1]);
+         return MOCK_OK;
+     }},
+    {"set_output", FUNCTION, 0, MOCK_COMMAND {
+         if (!hasByteOutput(i) && i != F_C_GenerateRandom) return MOCK_NOT_APPLICABLE;
+         g.scripts[i].hasOutput = true;
+         g.scripts[i].output = toBytes(c.bytes, c.length);
+         return MOCK_OK;
+     }},
+    // numbers: the slot ids; bytes: whether each has the token.
+    {"set_slots", NOTHING, 0, MOCK_COMMAND {
+         if (c.length != c.count) return MOCK_NOT_APPLICABLE;
+         g.slots.clear();
+         for (size_t i = 0; i < c.count; ++i) g.slots.push_back(Slot{ulong(n[i]), c.bytes[i] != 0});
+         return MOCK_OK;
+     }},
+    {"grow_after_query", FUNCTION, 1, MOCK_COMMAND {
+         if (i != F_C_GetSlotList && i != F_C_GetMechanismList) return MOCK_NOT_APPLICABLE;
+         g.scripts[i].grow = static_cast<unsigned long>(n[0]);
+         return MOCK_OK;
+     }},
+    {"set_field_text", FIELD, 0, MOCK_COMMAND {
+         if (!kFields[i].text) return MOCK_NOT_APPLICABLE;
+         g.patches[i] = Patch{true, toBytes(c.bytes, c.length), 0};
+         return MOCK_OK;
+     }},
+    {"set_field_number", FIELD, 1, MOCK_COMMAND {
+         if (kFields[i].text) return MOCK_NOT_APPLICABLE;
+         g.patches[i] = Patch{false, Bytes(), static_cast<unsigned long long>(n[0])};
+         return MOCK_OK;
+     }},
+    // numbers: the types; known ones keep their default info.
+    {"set_mechanisms", NOTHING, 0, MOCK_COMMAND {
+         g.mechanisms.clear();
+         for (size_t i = 0; i < c.count; ++i)
+             g.mechanisms.push_back(Mechanism{ulong(n[i]), defaultMechanismInfo(ulong(n[i]))});
+         return MOCK_OK;
+     }},
+    // {type, min key size, max key size, flags}
+    {"set_mechanism_info", NOTHING, 4, MOCK_COMMAND {
+         CK_MECHANISM_INFO info{ulong(n[1]), ulong(n[2]), ulong(n[3])};
+         for (Mechanism& m : g.mechanisms) {
+             if (m.type == ulong(n[0])) {
+                 m.info = info;
+                 return MOCK_OK;
+             }
+         }
+         g.mechanisms.push_back(Mechanism{ulong(n[0]), info});
+         return MOCK_OK;
+     }},
+    {"set_null_entry", FUNCTION, 0, MOCK_COMMAND {
+         g.nullEntry[i] = true;
+         return MOCK_OK;
+     }},
+    {"set_function_list_null", NOTHING, 0, MOCK_COMMAND {
+         g.listNull = true;
+         return MOCK_OK;
+     }},
+    {"add_slot_event", NOTHING, 1, MOCK_COMMAND {
+         g.pendingEvents.push_back(ulong(n[0]));
+         g.events.notify_all();
+         return MOCK_OK;
+     }},
+    // {object, attribute type}
+    {"set_sensitive", NOTHING, 2, MOCK_COMMAND {
+         Object* o = findObject(ulong(n[0]));
+         Attr* a = o ? o->find(ulong(n[1])) : nullptr;
+         if (!a) {
+             answer = "no attribute " + std::to_string(n[1]) + " on object " + std::to_string(n[0]);
+             return MOCK_UNKNOWN_NAME;
+         }
+         a->sensitive = true;
+         return MOCK_OK;
+     }},
+    {"set_next_object_handle", NOTHING, 1, MOCK_COMMAND {
+         g.nextObject = ulong(n[0]);
+         return MOCK_OK;
+     }},
+    {"set_next_session_handle", NOTHING, 1, MOCK_COMMAND {
+         g.nextSession = ulong(n[0]);
+         return MOCK_OK;
+     }},
+    // {seed}: every call but C_GetFunctionList is answered from a stream
+    // seeded with it (see answerHostile); off again on reset.
+    {"hostile", NOTHING, 1, MOCK_COMMAND {
+         g.hostile = true;
+         // xorshift must not start at 0; the seed is mixed so that near seeds differ.
+         uint64_t x = static_cast<uint64_t>(n[0]) * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL;
+         g.hostileState = x ? x : 1;
+         return MOCK_OK;
+     }},
+    {"is_initialized", NOTHING, 0, MOCK_COMMAND {
+         answer = g.initialized.load() ? "1" : "0";
+         return MOCK_OK;
+     }},
+    {"functions", NOTHING, 0, MOCK_COMMAND {
+         for (int i = 0; i < F_Count; ++i) (answer += i ? "\n" : "") += kFunctionNames[i];
+         return MOCK_OK;
+     }},
+};
+
+#undef MOCK_COMMAND
+
+int control(const MockCommand& c, std::string& answer) {
+    const char* op = c.op ? c.op : "";
+    const char* name = c.name ? c.name : "";
+    if (std::strcmp(op, "notify_sessions") == 0 && c.count >= 1) {
+        answer = notifySessions(ulong(c.numbers[0]));
+        return MOCK_OK;
+    }
+    for (const Command& cmd : kCommands) {
+        if (std::strcmp(cmd.op, op) != 0) continue;
+        int index = cmd.takes == FUNCTION ? functionIndex(c.name) : cmd.takes == FIELD ? fieldIndex(c.name) : 0;
+        if (index < 0) {
+            answer = std::string("unknown function or field: ") + name;
+            return MOCK_UNKNOWN_NAME;
+        }
+        if (c.count < cmd.numbers || (c.length && !c.bytes)) {
+            answer = std::string(op) + " needs " + std::to_string(cmd.numbers) + " numbers";
+            return MOCK_NOT_APPLICABLE;
+        }
+        std::lock_guard<std::mutex> lock(g.mu);
+        int rc = cmd.run(index, c, c.numbers, answer);
+        updateInstrumented();
+        if (rc == MOCK_NOT_APPLICABLE) answer = std::string(name) + " does not take this setting";
+        return rc;
+    }
+    answer = std::string("no control command ") + op;
+    return MOCK_UNKNOWN_NAME;
+}
 
 }  // namespace
 }  // namespace mock
 
-MOCK_EXPORT const MockControl* mock_control(void) { return &mock::kControl; }
+MOCK_EXPORT int mock_control(const MockCommand* command, MockReply reply, void* context) {
+    std::string answer;
+    int rc = mock::control(*command, answer);
+    reply(context, answer.data(), answer.size());
+    return rc;
+}

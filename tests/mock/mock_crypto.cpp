@@ -18,8 +18,6 @@ namespace {
 
 const uint8_t kStateMagic[4] = {'M', 'K', 'S', 'T'};
 
-bool ready() { return g.initialized.load(std::memory_order_relaxed); }
-
 Bytes masked(const void* p, CK_ULONG n, uint8_t mask) {
     Bytes out = toBytes(p, n);
     for (uint8_t& b : out) b ^= mask;
@@ -28,17 +26,18 @@ Bytes masked(const void* p, CK_ULONG n, uint8_t mask) {
 
 Bytes digestBytes(const Digest& d) { return Bytes(d.d, d.d + kDigestLen); }
 
-Bytes signatureOf(Digest d, const void* data, CK_ULONG len) {
+// The digest with the data taken in, every byte XOR mask: a signature (0xFF)
+// or the digest itself (0).
+Bytes signatureOf(Digest d, const void* data, CK_ULONG len, uint8_t mask = 0xFF) {
     if (len) d.update(static_cast<const uint8_t*>(data), len);
     Bytes sig = digestBytes(d);
-    for (uint8_t& b : sig) b ^= 0xFF;
+    for (uint8_t& b : sig) b ^= mask;
     return sig;
 }
 
 // Starts an operation; a key, when one is needed, must exist.
 CK_RV startOp(CK_SESSION_HANDLE h, CK_MECHANISM_PTR m, CK_OBJECT_HANDLE key, OpKind kind,
               bool needsKey) {
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session* s = findSession(h);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (!m) return CKR_ARGUMENTS_BAD;
@@ -57,7 +56,6 @@ CK_RV startOp(CK_SESSION_HANDLE h, CK_MECHANISM_PTR m, CK_OBJECT_HANDLE key, OpK
 
 // Checks of every operation step; *s receives the session.
 CK_RV stepCheck(CK_SESSION_HANDLE h, OpKind kind, Session** s) {
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     *s = findSession(h);
     if (!*s) return CKR_SESSION_HANDLE_INVALID;
     return (*s)->ops.op[kind].active ? CKR_OK : CKR_OPERATION_NOT_INITIALIZED;
@@ -81,141 +79,6 @@ CK_RV finishing(const Call& c, Session* s, OpKind kind, const Bytes& out, CK_BYT
     return rv;
 }
 
-}  // namespace
-
-#define MOCK_INIT_FN(Name, kind, needsKey)                                                \
-    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,    \
-                               CK_OBJECT_HANDLE hKey) {                                    \
-        Call c(F_##Name);                                                                  \
-        c.num("session", hSession).mechanism("mechanism", pMechanism).num("key", hKey);    \
-        if (c.enter()) return c.rv();                                                      \
-        return startOp(hSession, pMechanism, hKey, kind, needsKey);                        \
-    }
-
-MOCK_INIT_FN(EncryptInit, OP_ENCRYPT, true)
-MOCK_INIT_FN(DecryptInit, OP_DECRYPT, true)
-MOCK_INIT_FN(SignInit, OP_SIGN, true)
-MOCK_INIT_FN(SignRecoverInit, OP_SIGN_RECOVER, true)
-MOCK_INIT_FN(VerifyInit, OP_VERIFY, true)
-MOCK_INIT_FN(VerifyRecoverInit, OP_VERIFY_RECOVER, true)
-#undef MOCK_INIT_FN
-
-MOCK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
-    Call c(F_DigestInit);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    if (c.enter()) return c.rv();
-    return startOp(hSession, pMechanism, 0, OP_DIGEST, false);
-}
-
-// ---- single-part --------------------------------------------------------------------
-
-MOCK_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
-                            CK_BYTE_PTR pEncryptedData, CK_ULONG_PTR pulEncryptedDataLen) {
-    Call c(F_Encrypt);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("encryptedData", pEncryptedData).ulongIn("encryptedDataLen", pulEncryptedDataLen);
-    c.outBytes(pEncryptedData, pulEncryptedDataLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
-    if (badInput(pData, ulDataLen)) return fail(s, OP_ENCRYPT, CKR_ARGUMENTS_BAD);
-    return finishing(c, s, OP_ENCRYPT, masked(pData, ulDataLen, kCipherMask), pEncryptedData,
-                     pulEncryptedDataLen);
-}
-
-MOCK_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData,
-                            CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen) {
-    Call c(F_Decrypt);
-    c.num("session", hSession).bytes("encryptedData", pEncryptedData, ulEncryptedDataLen);
-    c.num("encryptedDataLen", ulEncryptedDataLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
-    c.outBytes(pData, pulDataLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
-    if (badInput(pEncryptedData, ulEncryptedDataLen)) return fail(s, OP_DECRYPT, CKR_ARGUMENTS_BAD);
-    return finishing(c, s, OP_DECRYPT, masked(pEncryptedData, ulEncryptedDataLen, kCipherMask),
-                     pData, pulDataLen);
-}
-
-MOCK_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
-                           CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen) {
-    Call c(F_Digest);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
-    c.outBytes(pDigest, pulDigestLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
-    if (badInput(pData, ulDataLen)) return fail(s, OP_DIGEST, CKR_ARGUMENTS_BAD);
-    Digest d = s->ops.op[OP_DIGEST].digest;
-    if (ulDataLen) d.update(pData, ulDataLen);
-    return finishing(c, s, OP_DIGEST, digestBytes(d), pDigest, pulDigestLen);
-}
-
-MOCK_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
-                         CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_Sign);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
-    if (badInput(pData, ulDataLen)) return fail(s, OP_SIGN, CKR_ARGUMENTS_BAD);
-    return finishing(c, s, OP_SIGN, signatureOf(s->ops.op[OP_SIGN].digest, pData, ulDataLen),
-                     pSignature, pulSignatureLen);
-}
-
-MOCK_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
-                                CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_SignRecover);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_SIGN_RECOVER, &s)) return rv;
-    if (badInput(pData, ulDataLen)) return fail(s, OP_SIGN_RECOVER, CKR_ARGUMENTS_BAD);
-    return finishing(c, s, OP_SIGN_RECOVER, masked(pData, ulDataLen, kRecoverMask), pSignature,
-                     pulSignatureLen);
-}
-
-MOCK_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
-                                  CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,
-                                  CK_ULONG_PTR pulDataLen) {
-    Call c(F_VerifyRecover);
-    c.num("session", hSession).bytes("signature", pSignature, ulSignatureLen);
-    c.num("signatureLen", ulSignatureLen).ptr("data", pData).ulongIn("dataLen", pulDataLen);
-    c.outBytes(pData, pulDataLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_VERIFY_RECOVER, &s)) return rv;
-    if (badInput(pSignature, ulSignatureLen)) return fail(s, OP_VERIFY_RECOVER, CKR_ARGUMENTS_BAD);
-    return finishing(c, s, OP_VERIFY_RECOVER, masked(pSignature, ulSignatureLen, kRecoverMask),
-                     pData, pulDataLen);
-}
-
-MOCK_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
-                           CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
-    Call c(F_Verify);
-    c.num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen);
-    c.bytes("signature", pSignature, ulSignatureLen).num("signatureLen", ulSignatureLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
-    if (badInput(pData, ulDataLen) || badInput(pSignature, ulSignatureLen))
-        return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
-    Bytes expected = signatureOf(s->ops.op[OP_VERIFY].digest, pData, ulDataLen);
-    s->ops.op[OP_VERIFY].active = false;
-    if (ulSignatureLen != expected.size()) return CKR_SIGNATURE_LEN_RANGE;
-    return std::memcmp(expected.data(), pSignature, ulSignatureLen) == 0 ? CKR_OK
-                                                                          : CKR_SIGNATURE_INVALID;
-}
-
-// ---- multi-part ---------------------------------------------------------------------
-
-namespace {
-
 // An update with output: the side effect happens only when the output was delivered.
 template <typename SideEffect>
 CK_RV updating(const Call& c, Session* s, OpKind kind, const Bytes& out, CK_BYTE_PTR pOut,
@@ -227,81 +90,162 @@ CK_RV updating(const Call& c, Session* s, OpKind kind, const Bytes& out, CK_BYTE
     return rv;
 }
 
+CK_RV updating(const Call& c, Session* s, OpKind kind, const Bytes& out, CK_BYTE_PTR pOut,
+               CK_ULONG_PTR pulOut) {
+    return updating(c, s, kind, out, pOut, pulOut, [] {});
+}
+
 // Dual-function updates need both of their operations.
 CK_RV dualCheck(CK_SESSION_HANDLE h, OpKind first, OpKind second, Session** s) {
     if (CK_RV rv = stepCheck(h, first, s)) return rv;
     return (*s)->ops.op[second].active ? CKR_OK : CKR_OPERATION_NOT_INITIALIZED;
 }
 
+// The end of a verification: the signature must be the one expected.
+CK_RV verified(Session* s, const Bytes& expected, const CK_BYTE* signature, CK_ULONG len) {
+    s->ops.op[OP_VERIFY].active = false;
+    if (len != expected.size()) return CKR_SIGNATURE_LEN_RANGE;
+    return std::memcmp(expected.data(), signature, len) == 0 ? CKR_OK : CKR_SIGNATURE_INVALID;
+}
+
 }  // namespace
 
-MOCK_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
-                                  CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_EncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return fail(s, OP_ENCRYPT, CKR_ARGUMENTS_BAD);
-    return updating(c, s, OP_ENCRYPT, masked(pPart, ulPartLen, kCipherMask), pEncryptedPart,
-                    pulEncryptedPartLen, [] {});
+#define MOCK_INIT_FN(Name, kind, needsKey)                                                     \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,         \
+                               CK_OBJECT_HANDLE hKey) {                                         \
+        MOCK_ENTER(C_##Name, .num("session", hSession).mechanism("mechanism", pMechanism)       \
+                                 .num("key", hKey));                                            \
+        return startOp(hSession, pMechanism, hKey, kind, needsKey);                             \
+    }
+
+MOCK_INIT_FN(EncryptInit, OP_ENCRYPT, true)
+MOCK_INIT_FN(DecryptInit, OP_DECRYPT, true)
+MOCK_INIT_FN(SignInit, OP_SIGN, true)
+MOCK_INIT_FN(SignRecoverInit, OP_SIGN_RECOVER, true)
+MOCK_INIT_FN(VerifyInit, OP_VERIFY, true)
+MOCK_INIT_FN(VerifyRecoverInit, OP_VERIFY_RECOVER, true)
+#undef MOCK_INIT_FN
+
+MOCK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism) {
+    MOCK_ENTER(C_DigestInit, .num("session", hSession).mechanism("mechanism", pMechanism));
+    return startOp(hSession, pMechanism, 0, OP_DIGEST, false);
 }
 
-MOCK_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
-                                 CK_ULONG_PTR pulLastEncryptedPartLen) {
-    Call c(F_EncryptFinal);
-    c.num("session", hSession).ptr("lastEncryptedPart", pLastEncryptedPart);
-    c.ulongIn("lastEncryptedPartLen", pulLastEncryptedPartLen);
-    c.outBytes(pLastEncryptedPart, pulLastEncryptedPartLen);
-    if (c.enter()) return c.rv();
+// ---- the steps, by shape -------------------------------------------------------------
+
+// (session, in, inLen, out, pulOutLen) of one operation: the output is result,
+// made from pIn, ulInLen and the session s; step is finishing or updating.
+#define MOCK_BYTES_FN(Name, in, out, kind, step, result)                                    \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pIn, CK_ULONG ulInLen,   \
+                               CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {                   \
+        MOCK_ENTER(C_##Name, .num("session", hSession).bytes(in, pIn, ulInLen)                 \
+                                 .num(in "Len", ulInLen).ptr(out, pOut)                       \
+                                 .ulongIn(out "Len", pulOutLen).outBytes(pOut, pulOutLen));   \
+        Session* s;                                                                           \
+        if (CK_RV rv = stepCheck(hSession, kind, &s)) return rv;                              \
+        if (badInput(pIn, ulInLen)) return fail(s, kind, CKR_ARGUMENTS_BAD);                  \
+        return step(c, s, kind, result, pOut, pulOutLen);                                     \
+    }
+
+MOCK_BYTES_FN(Encrypt, "data", "encryptedData", OP_ENCRYPT, finishing, masked(pIn, ulInLen, kCipherMask))
+MOCK_BYTES_FN(Decrypt, "encryptedData", "data", OP_DECRYPT, finishing, masked(pIn, ulInLen, kCipherMask))
+MOCK_BYTES_FN(Digest, "data", "digest", OP_DIGEST, finishing,
+              signatureOf(s->ops.op[OP_DIGEST].digest, pIn, ulInLen, 0))
+MOCK_BYTES_FN(Sign, "data", "signature", OP_SIGN, finishing,
+              signatureOf(s->ops.op[OP_SIGN].digest, pIn, ulInLen))
+MOCK_BYTES_FN(SignRecover, "data", "signature", OP_SIGN_RECOVER, finishing,
+              masked(pIn, ulInLen, kRecoverMask))
+MOCK_BYTES_FN(VerifyRecover, "signature", "data", OP_VERIFY_RECOVER, finishing,
+              masked(pIn, ulInLen, kRecoverMask))
+MOCK_BYTES_FN(EncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, updating,
+              masked(pIn, ulInLen, kCipherMask))
+MOCK_BYTES_FN(DecryptUpdate, "encryptedPart", "part", OP_DECRYPT, updating,
+              masked(pIn, ulInLen, kCipherMask))
+#undef MOCK_BYTES_FN
+
+// (session, part, partLen): the part goes into the operation's digest.
+#define MOCK_UPDATE_FN(Name, kind)                                                             \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) { \
+        MOCK_ENTER(C_##Name, .num("session", hSession).bytes("part", pPart, ulPartLen)           \
+                                 .num("partLen", ulPartLen));                                   \
+        Session* s;                                                                             \
+        if (CK_RV rv = stepCheck(hSession, kind, &s)) return rv;                                \
+        if (badInput(pPart, ulPartLen)) return fail(s, kind, CKR_ARGUMENTS_BAD);                \
+        if (ulPartLen) s->ops.op[kind].digest.update(pPart, ulPartLen);                         \
+        return CKR_OK;                                                                          \
+    }
+
+MOCK_UPDATE_FN(DigestUpdate, OP_DIGEST)
+MOCK_UPDATE_FN(SignUpdate, OP_SIGN)
+MOCK_UPDATE_FN(VerifyUpdate, OP_VERIFY)
+#undef MOCK_UPDATE_FN
+
+// (session, out, pulOutLen): the last output, made from the session s.
+#define MOCK_FINAL_FN(Name, out, kind, result)                                                  \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) { \
+        MOCK_ENTER(C_##Name, .num("session", hSession).ptr(out, pOut).ulongIn(out "Len", pulOutLen) \
+                                 .outBytes(pOut, pulOutLen));                                    \
+        Session* s;                                                                              \
+        if (CK_RV rv = stepCheck(hSession, kind, &s)) return rv;                                 \
+        return finishing(c, s, kind, result, pOut, pulOutLen);                                   \
+    }
+
+MOCK_FINAL_FN(EncryptFinal, "lastEncryptedPart", OP_ENCRYPT, Bytes())
+MOCK_FINAL_FN(DecryptFinal, "lastPart", OP_DECRYPT, Bytes())
+MOCK_FINAL_FN(DigestFinal, "digest", OP_DIGEST, signatureOf(s->ops.op[OP_DIGEST].digest, nullptr, 0, 0))
+MOCK_FINAL_FN(SignFinal, "signature", OP_SIGN, signatureOf(s->ops.op[OP_SIGN].digest, nullptr, 0))
+#undef MOCK_FINAL_FN
+
+// Dual-function updates: the cipher operation's output, and the other
+// operation's digest takes the plain text (the input when encrypting, the
+// output when decrypting) once the output was delivered.
+#define MOCK_DUAL_FN(Name, in, out, cipher, digester)                                            \
+    MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pIn, CK_ULONG ulInLen,      \
+                               CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {                      \
+        MOCK_ENTER(C_##Name, .num("session", hSession).bytes(in, pIn, ulInLen)                    \
+                                 .num(in "Len", ulInLen).ptr(out, pOut)                          \
+                                 .ulongIn(out "Len", pulOutLen).outBytes(pOut, pulOutLen));      \
+        Session* s;                                                                              \
+        if (CK_RV rv = dualCheck(hSession, cipher, digester, &s)) return rv;                     \
+        if (badInput(pIn, ulInLen)) return CKR_ARGUMENTS_BAD;                                    \
+        Bytes output = masked(pIn, ulInLen, kCipherMask);                                        \
+        Bytes plain = cipher == OP_ENCRYPT ? toBytes(pIn, ulInLen) : output;                     \
+        return updating(c, s, cipher, output, pOut, pulOutLen, [&] {                             \
+            s->ops.op[digester].digest.update(plain.data(), plain.size());                       \
+        });                                                                                      \
+    }
+
+MOCK_DUAL_FN(DigestEncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, OP_DIGEST)
+MOCK_DUAL_FN(DecryptDigestUpdate, "encryptedPart", "part", OP_DECRYPT, OP_DIGEST)
+MOCK_DUAL_FN(SignEncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, OP_SIGN)
+MOCK_DUAL_FN(DecryptVerifyUpdate, "encryptedPart", "part", OP_DECRYPT, OP_VERIFY)
+#undef MOCK_DUAL_FN
+
+MOCK_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
+                           CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen) {
+    MOCK_ENTER(C_Verify,
+               .num("session", hSession).bytes("data", pData, ulDataLen).num("dataLen", ulDataLen)
+               .bytes("signature", pSignature, ulSignatureLen).num("signatureLen", ulSignatureLen));
     Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_ENCRYPT, &s)) return rv;
-    return finishing(c, s, OP_ENCRYPT, Bytes(), pLastEncryptedPart, pulLastEncryptedPartLen);
+    if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
+    if (badInput(pData, ulDataLen) || badInput(pSignature, ulSignatureLen))
+        return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
+    return verified(s, signatureOf(s->ops.op[OP_VERIFY].digest, pData, ulDataLen), pSignature,
+                    ulSignatureLen);
 }
 
-MOCK_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
-                                  CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
-                                  CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
+MOCK_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
+                                CK_ULONG ulSignatureLen) {
+    MOCK_ENTER(C_VerifyFinal, .num("session", hSession).bytes("signature", pSignature, ulSignatureLen)
+                                  .num("signatureLen", ulSignatureLen));
     Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
-    if (badInput(pEncryptedPart, ulEncryptedPartLen)) return fail(s, OP_DECRYPT, CKR_ARGUMENTS_BAD);
-    return updating(c, s, OP_DECRYPT, masked(pEncryptedPart, ulEncryptedPartLen, kCipherMask),
-                    pPart, pulPartLen, [] {});
-}
-
-MOCK_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart,
-                                 CK_ULONG_PTR pulLastPartLen) {
-    Call c(F_DecryptFinal);
-    c.num("session", hSession).ptr("lastPart", pLastPart).ulongIn("lastPartLen", pulLastPartLen);
-    c.outBytes(pLastPart, pulLastPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DECRYPT, &s)) return rv;
-    return finishing(c, s, OP_DECRYPT, Bytes(), pLastPart, pulLastPartLen);
-}
-
-MOCK_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_DigestUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return fail(s, OP_DIGEST, CKR_ARGUMENTS_BAD);
-    if (ulPartLen) s->ops.op[OP_DIGEST].digest.update(pPart, ulPartLen);
-    return CKR_OK;
+    if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
+    if (badInput(pSignature, ulSignatureLen)) return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
+    return verified(s, signatureOf(s->ops.op[OP_VERIFY].digest, nullptr, 0), pSignature, ulSignatureLen);
 }
 
 MOCK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey) {
-    Call c(F_DigestKey);
-    c.num("session", hSession).num("key", hKey);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER(C_DigestKey, .num("session", hSession).num("key", hKey));
     Session* s;
     if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
     std::lock_guard<std::mutex> lock(g.mu);
@@ -313,143 +257,11 @@ MOCK_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey)
     return CKR_OK;
 }
 
-MOCK_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
-                                CK_ULONG_PTR pulDigestLen) {
-    Call c(F_DigestFinal);
-    c.num("session", hSession).ptr("digest", pDigest).ulongIn("digestLen", pulDigestLen);
-    c.outBytes(pDigest, pulDigestLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_DIGEST, &s)) return rv;
-    return finishing(c, s, OP_DIGEST, digestBytes(s->ops.op[OP_DIGEST].digest), pDigest,
-                     pulDigestLen);
-}
-
-MOCK_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_SignUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return fail(s, OP_SIGN, CKR_ARGUMENTS_BAD);
-    if (ulPartLen) s->ops.op[OP_SIGN].digest.update(pPart, ulPartLen);
-    return CKR_OK;
-}
-
-MOCK_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
-                              CK_ULONG_PTR pulSignatureLen) {
-    Call c(F_SignFinal);
-    c.num("session", hSession).ptr("signature", pSignature).ulongIn("signatureLen", pulSignatureLen);
-    c.outBytes(pSignature, pulSignatureLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_SIGN, &s)) return rv;
-    return finishing(c, s, OP_SIGN, signatureOf(s->ops.op[OP_SIGN].digest, nullptr, 0), pSignature,
-                     pulSignatureLen);
-}
-
-MOCK_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen) {
-    Call c(F_VerifyUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
-    if (ulPartLen) s->ops.op[OP_VERIFY].digest.update(pPart, ulPartLen);
-    return CKR_OK;
-}
-
-MOCK_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
-                                CK_ULONG ulSignatureLen) {
-    Call c(F_VerifyFinal);
-    c.num("session", hSession).bytes("signature", pSignature, ulSignatureLen);
-    c.num("signatureLen", ulSignatureLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = stepCheck(hSession, OP_VERIFY, &s)) return rv;
-    if (badInput(pSignature, ulSignatureLen)) return fail(s, OP_VERIFY, CKR_ARGUMENTS_BAD);
-    Bytes expected = signatureOf(s->ops.op[OP_VERIFY].digest, nullptr, 0);
-    s->ops.op[OP_VERIFY].active = false;
-    if (ulSignatureLen != expected.size()) return CKR_SIGNATURE_LEN_RANGE;
-    return std::memcmp(expected.data(), pSignature, ulSignatureLen) == 0 ? CKR_OK
-                                                                          : CKR_SIGNATURE_INVALID;
-}
-
-MOCK_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
-                                        CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
-                                        CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_DigestEncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = dualCheck(hSession, OP_DIGEST, OP_ENCRYPT, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return CKR_ARGUMENTS_BAD;
-    return updating(c, s, OP_ENCRYPT, masked(pPart, ulPartLen, kCipherMask), pEncryptedPart,
-                    pulEncryptedPartLen, [&] {
-                        if (ulPartLen) s->ops.op[OP_DIGEST].digest.update(pPart, ulPartLen);
-                    });
-}
-
-MOCK_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
-                                        CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
-                                        CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptDigestUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_DIGEST, &s)) return rv;
-    if (badInput(pEncryptedPart, ulEncryptedPartLen)) return CKR_ARGUMENTS_BAD;
-    Bytes plain = masked(pEncryptedPart, ulEncryptedPartLen, kCipherMask);
-    return updating(c, s, OP_DECRYPT, plain, pPart, pulPartLen, [&] {
-        s->ops.op[OP_DIGEST].digest.update(plain.data(), plain.size());
-    });
-}
-
-MOCK_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart,
-                                      CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
-                                      CK_ULONG_PTR pulEncryptedPartLen) {
-    Call c(F_SignEncryptUpdate);
-    c.num("session", hSession).bytes("part", pPart, ulPartLen).num("partLen", ulPartLen);
-    c.ptr("encryptedPart", pEncryptedPart).ulongIn("encryptedPartLen", pulEncryptedPartLen);
-    c.outBytes(pEncryptedPart, pulEncryptedPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = dualCheck(hSession, OP_SIGN, OP_ENCRYPT, &s)) return rv;
-    if (badInput(pPart, ulPartLen)) return CKR_ARGUMENTS_BAD;
-    return updating(c, s, OP_ENCRYPT, masked(pPart, ulPartLen, kCipherMask), pEncryptedPart,
-                    pulEncryptedPartLen, [&] {
-                        if (ulPartLen) s->ops.op[OP_SIGN].digest.update(pPart, ulPartLen);
-                    });
-}
-
-MOCK_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
-                                        CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
-                                        CK_ULONG_PTR pulPartLen) {
-    Call c(F_DecryptVerifyUpdate);
-    c.num("session", hSession).bytes("encryptedPart", pEncryptedPart, ulEncryptedPartLen);
-    c.num("encryptedPartLen", ulEncryptedPartLen).ptr("part", pPart).ulongIn("partLen", pulPartLen);
-    c.outBytes(pPart, pulPartLen);
-    if (c.enter()) return c.rv();
-    Session* s;
-    if (CK_RV rv = dualCheck(hSession, OP_DECRYPT, OP_VERIFY, &s)) return rv;
-    if (badInput(pEncryptedPart, ulEncryptedPartLen)) return CKR_ARGUMENTS_BAD;
-    Bytes plain = masked(pEncryptedPart, ulEncryptedPartLen, kCipherMask);
-    return updating(c, s, OP_DECRYPT, plain, pPart, pulPartLen, [&] {
-        s->ops.op[OP_VERIFY].digest.update(plain.data(), plain.size());
-    });
-}
-
 // ---- random and operation state -----------------------------------------------------
 
 MOCK_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen) {
-    Call c(F_SeedRandom);
-    c.num("session", hSession).bytes("seed", pSeed, ulSeedLen).num("seedLen", ulSeedLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SeedRandom,
+               .num("session", hSession).bytes("seed", pSeed, ulSeedLen).num("seedLen", ulSeedLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(pSeed, ulSeedLen)) return CKR_ARGUMENTS_BAD;
@@ -461,11 +273,9 @@ MOCK_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK
 
 MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData,
                                    CK_ULONG ulRandomLen) {
-    Call c(F_GenerateRandom);
-    c.num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen);
-    c.outFill(RandomData, ulRandomLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GenerateRandom,
+               .num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen)
+               .outFill(RandomData, ulRandomLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(RandomData, ulRandomLen)) return CKR_ARGUMENTS_BAD;
@@ -475,12 +285,10 @@ MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR Rando
 
 MOCK_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState,
                                       CK_ULONG_PTR pulOperationStateLen) {
-    Call c(F_GetOperationState);
-    c.num("session", hSession).ptr("operationState", pOperationState);
-    c.ulongIn("operationStateLen", pulOperationStateLen);
-    c.outBytes(pOperationState, pulOperationStateLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetOperationState,
+               .num("session", hSession).ptr("operationState", pOperationState)
+               .ulongIn("operationStateLen", pulOperationStateLen)
+               .outBytes(pOperationState, pulOperationStateLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (!pulOperationStateLen) return CKR_ARGUMENTS_BAD;
@@ -495,12 +303,10 @@ MOCK_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pO
                                       CK_ULONG ulOperationStateLen,
                                       CK_OBJECT_HANDLE hEncryptionKey,
                                       CK_OBJECT_HANDLE hAuthenticationKey) {
-    Call c(F_SetOperationState);
-    c.num("session", hSession).bytes("operationState", pOperationState, ulOperationStateLen);
-    c.num("operationStateLen", ulOperationStateLen).num("encryptionKey", hEncryptionKey);
-    c.num("authenticationKey", hAuthenticationKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SetOperationState,
+               .num("session", hSession).bytes("operationState", pOperationState, ulOperationStateLen)
+               .num("operationStateLen", ulOperationStateLen).num("encryptionKey", hEncryptionKey)
+               .num("authenticationKey", hAuthenticationKey));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(pOperationState, ulOperationStateLen)) return CKR_ARGUMENTS_BAD;

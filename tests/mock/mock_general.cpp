@@ -19,14 +19,9 @@ CK_FUNCTION_LIST buildFullList();
 const CK_FUNCTION_LIST kFullList = buildFullList();
 CK_FUNCTION_LIST handedList;  // what C_GetFunctionList hands out (lock held)
 
-// Function-pointer entries follow the version field without gaps, so that an
-// entry can be cleared by its index.
+// Function-pointer entries follow the version field without gaps (functions.h
+// checks it), so that an entry can be cleared by its index.
 constexpr size_t kFirstEntry = offsetof(CK_FUNCTION_LIST, C_Initialize);
-static_assert(offsetof(CK_FUNCTION_LIST, C_WaitForSlotEvent) ==
-                  kFirstEntry + (F_Count - 1) * sizeof(CK_C_Initialize),
-              "unexpected CK_FUNCTION_LIST layout");
-
-bool ready() { return g.initialized.load(std::memory_order_relaxed); }
 
 bool pinEquals(const Bytes& pin, const CK_UTF8CHAR* p, CK_ULONG len) {
     return pin.size() == len && (len == 0 || std::memcmp(pin.data(), p, len) == 0);
@@ -49,9 +44,7 @@ CK_RV tokenSlot(CK_SLOT_ID id) {
 }  // namespace
 
 MOCK_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
-    Call c(F_Initialize);
-    c.initArgs("initArgs", pInitArgs);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER_ANY(C_Initialize, .initArgs("initArgs", pInitArgs));
     std::lock_guard<std::mutex> lock(g.mu);
     if (g.initialized.load()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
     if (pInitArgs) {
@@ -65,10 +58,7 @@ MOCK_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
 }
 
 MOCK_EXPORT CK_RV C_Finalize(CK_VOID_PTR pReserved) {
-    Call c(F_Finalize);
-    c.ptr("reserved", pReserved);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_Finalize, .ptr("reserved", pReserved));
     if (pReserved) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     for (Session& s : g.sessions)
@@ -80,11 +70,7 @@ MOCK_EXPORT CK_RV C_Finalize(CK_VOID_PTR pReserved) {
 }
 
 MOCK_EXPORT CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
-    Call c(F_GetInfo);
-    c.ptr("info", pInfo);
-    c.outStruct(pInfo, sizeof *pInfo);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetInfo, .ptr("info", pInfo).outStruct(pInfo, sizeof *pInfo));
     if (!pInfo) return CKR_ARGUMENTS_BAD;
     CK_INFO info;
     std::memset(&info, 0, sizeof info);
@@ -100,9 +86,7 @@ MOCK_EXPORT CK_RV C_GetInfo(CK_INFO_PTR pInfo) {
 }
 
 MOCK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
-    Call c(F_GetFunctionList);
-    c.ptr("functionList", ppFunctionList);
-    if (c.enter()) return c.rv();
+    MOCK_ENTER_ANY(C_GetFunctionList, .ptr("functionList", ppFunctionList));
     if (!ppFunctionList) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     if (g.listNull) {
@@ -119,11 +103,9 @@ MOCK_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
 
 MOCK_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
                                 CK_ULONG_PTR pulCount) {
-    Call c(F_GetSlotList);
-    c.num("tokenPresent", tokenPresent).ptr("slotList", pSlotList).ulongIn("count", pulCount);
-    c.outList(pSlotList, pulCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetSlotList,
+               .num("tokenPresent", tokenPresent).ptr("slotList", pSlotList).ulongIn("count", pulCount)
+               .outList(pSlotList, pulCount));
     if (!pulCount) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     std::vector<CK_ULONG> ids;
@@ -141,11 +123,9 @@ MOCK_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
 }
 
 MOCK_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
-    Call c(F_GetSlotInfo);
-    c.num("slotID", slotID).ptr("info", pInfo);
-    c.outStruct(pInfo, sizeof *pInfo);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetSlotInfo,
+               .num("slotID", slotID).ptr("info", pInfo)
+               .outStruct(pInfo, sizeof *pInfo));
     if (!pInfo) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     const Slot* slot = findSlot(slotID);
@@ -164,11 +144,9 @@ MOCK_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
 }
 
 MOCK_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
-    Call c(F_GetTokenInfo);
-    c.num("slotID", slotID).ptr("info", pInfo);
-    c.outStruct(pInfo, sizeof *pInfo);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetTokenInfo,
+               .num("slotID", slotID).ptr("info", pInfo)
+               .outStruct(pInfo, sizeof *pInfo));
     if (!pInfo) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     if (CK_RV rv = tokenSlot(slotID)) return rv;
@@ -200,11 +178,9 @@ MOCK_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
 
 MOCK_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList,
                                      CK_ULONG_PTR pulCount) {
-    Call c(F_GetMechanismList);
-    c.num("slotID", slotID).ptr("mechanismList", pMechanismList).ulongIn("count", pulCount);
-    c.outList(pMechanismList, pulCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetMechanismList,
+               .num("slotID", slotID).ptr("mechanismList", pMechanismList).ulongIn("count", pulCount)
+               .outList(pMechanismList, pulCount));
     if (!pulCount) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     if (CK_RV rv = tokenSlot(slotID)) return rv;
@@ -223,11 +199,9 @@ MOCK_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pM
 
 MOCK_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type,
                                      CK_MECHANISM_INFO_PTR pInfo) {
-    Call c(F_GetMechanismInfo);
-    c.num("slotID", slotID).num("type", type).ptr("info", pInfo);
-    c.outStruct(pInfo, sizeof *pInfo);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetMechanismInfo,
+               .num("slotID", slotID).num("type", type).ptr("info", pInfo)
+               .outStruct(pInfo, sizeof *pInfo));
     if (!pInfo) return CKR_ARGUMENTS_BAD;
     std::lock_guard<std::mutex> lock(g.mu);
     if (CK_RV rv = tokenSlot(slotID)) return rv;
@@ -244,11 +218,9 @@ MOCK_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type,
 
 MOCK_EXPORT CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen,
                               CK_UTF8CHAR_PTR pLabel) {
-    Call c(F_InitToken);
-    c.num("slotID", slotID).bytes("pin", pPin, ulPinLen).num("pinLen", ulPinLen);
-    c.bytes("label", pLabel, 32);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_InitToken,
+               .num("slotID", slotID).bytes("pin", pPin, ulPinLen).num("pinLen", ulPinLen)
+               .bytes("label", pLabel, 32));
     std::lock_guard<std::mutex> lock(g.mu);
     if (CK_RV rv = tokenSlot(slotID)) return rv;
     if (!pPin || !pLabel) return CKR_ARGUMENTS_BAD;
@@ -263,10 +235,8 @@ MOCK_EXPORT CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG 
 }
 
 MOCK_EXPORT CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen) {
-    Call c(F_InitPIN);
-    c.num("session", hSession).bytes("pin", pPin, ulPinLen).num("pinLen", ulPinLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_InitPIN,
+               .num("session", hSession).bytes("pin", pPin, ulPinLen).num("pinLen", ulPinLen));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -281,11 +251,9 @@ MOCK_EXPORT CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK
 
 MOCK_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
                            CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen) {
-    Call c(F_SetPIN);
-    c.num("session", hSession).bytes("oldPin", pOldPin, ulOldLen).num("oldLen", ulOldLen);
-    c.bytes("newPin", pNewPin, ulNewLen).num("newLen", ulNewLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SetPIN,
+               .num("session", hSession).bytes("oldPin", pOldPin, ulOldLen).num("oldLen", ulOldLen)
+               .bytes("newPin", pNewPin, ulNewLen).num("newLen", ulNewLen));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -302,12 +270,10 @@ MOCK_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, 
 
 MOCK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication,
                                 CK_NOTIFY Notify, CK_SESSION_HANDLE_PTR phSession) {
-    Call c(F_OpenSession);
-    c.num("slotID", slotID).num("flags", flags).ptr("application", pApplication);
-    c.ptr("notify", reinterpret_cast<const void*>(Notify)).ptr("session", phSession);
-    c.outUlong(phSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_OpenSession,
+               .num("slotID", slotID).num("flags", flags).ptr("application", pApplication)
+               .ptr("notify", reinterpret_cast<const void*>(Notify)).ptr("session", phSession)
+               .outUlong(phSession));
     std::lock_guard<std::mutex> lock(g.mu);
     if (CK_RV rv = tokenSlot(slotID)) return rv;
     if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
@@ -318,15 +284,7 @@ MOCK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR p
         if (h == 0) continue;
         Session& s = g.sessions[h % kMaxSessions];
         if (s.handle.load()) continue;
-        s.slot = slotID;
-        s.flags = flags;
-        s.ops = OpState{};
-        s.findActive = false;
-        s.found.clear();
-        s.findPos = 0;
-        s.random = 0;
-        s.notify = Notify;
-        s.application = pApplication;
+        s.clear(slotID, flags, Notify, pApplication);
         s.handle.store(h, std::memory_order_release);
         *phSession = h;
         return CKR_OK;
@@ -335,10 +293,7 @@ MOCK_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR p
 }
 
 MOCK_EXPORT CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
-    Call c(F_CloseSession);
-    c.num("session", hSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_CloseSession, .num("session", hSession));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -347,10 +302,7 @@ MOCK_EXPORT CK_RV C_CloseSession(CK_SESSION_HANDLE hSession) {
 }
 
 MOCK_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
-    Call c(F_CloseAllSessions);
-    c.num("slotID", slotID);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_CloseAllSessions, .num("slotID", slotID));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSlot(slotID)) return CKR_SLOT_ID_INVALID;
     for (Session& s : g.sessions)
@@ -359,11 +311,9 @@ MOCK_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID) {
 }
 
 MOCK_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo) {
-    Call c(F_GetSessionInfo);
-    c.num("session", hSession).ptr("info", pInfo);
-    c.outStruct(pInfo, sizeof *pInfo);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetSessionInfo,
+               .num("session", hSession).ptr("info", pInfo)
+               .outStruct(pInfo, sizeof *pInfo));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -381,11 +331,9 @@ MOCK_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_P
 
 MOCK_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin,
                           CK_ULONG ulPinLen) {
-    Call c(F_Login);
-    c.num("session", hSession).num("userType", userType).bytes("pin", pPin, ulPinLen);
-    c.num("pinLen", ulPinLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_Login,
+               .num("session", hSession).num("userType", userType).bytes("pin", pPin, ulPinLen)
+               .num("pinLen", ulPinLen));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     if (userType != CKU_SO && userType != CKU_USER && userType != CKU_CONTEXT_SPECIFIC)
@@ -410,10 +358,7 @@ MOCK_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_
 }
 
 MOCK_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
-    Call c(F_Logout);
-    c.num("session", hSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_Logout, .num("session", hSession));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     if (g.loggedIn == kNobody) return CKR_USER_NOT_LOGGED_IN;
@@ -422,11 +367,9 @@ MOCK_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession) {
 }
 
 MOCK_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved) {
-    Call c(F_WaitForSlotEvent);
-    c.num("flags", flags).ptr("slot", pSlot).ptr("reserved", pReserved);
-    c.outUlong(pSlot);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_WaitForSlotEvent,
+               .num("flags", flags).ptr("slot", pSlot).ptr("reserved", pReserved)
+               .outUlong(pSlot));
     if (!pSlot || pReserved) return CKR_ARGUMENTS_BAD;
     std::unique_lock<std::mutex> lock(g.mu);
     unsigned long resets = g.resets;
@@ -445,19 +388,13 @@ MOCK_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VO
 }
 
 MOCK_EXPORT CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession) {
-    Call c(F_GetFunctionStatus);
-    c.num("session", hSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetFunctionStatus, .num("session", hSession));
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     return CKR_FUNCTION_NOT_PARALLEL;
 }
 
 MOCK_EXPORT CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession) {
-    Call c(F_CancelFunction);
-    c.num("session", hSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_CancelFunction, .num("session", hSession));
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     return CKR_FUNCTION_NOT_PARALLEL;
 }
@@ -466,8 +403,8 @@ namespace {
 CK_FUNCTION_LIST buildFullList() {
     return CK_FUNCTION_LIST{
         CK_VERSION{2, 40},
-#define MOCK_ENTRY(name) C_##name,
-        MOCK_FUNCTIONS(MOCK_ENTRY)
+#define MOCK_ENTRY(name, role) name,
+        CORVALE_FUNCTIONS(MOCK_ENTRY)
 #undef MOCK_ENTRY
     };
 }

@@ -4,6 +4,7 @@
 #define CORVALE_TESTS_MOCK_MOCK_INTERNAL_H
 
 #include "mock.h"
+#include "corvale/binding/functions.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -15,37 +16,29 @@
 
 #define MOCK_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The 68 functions in the standard order of CK_FUNCTION_LIST.
-#define MOCK_FUNCTIONS(X)                                                      \
-    X(Initialize) X(Finalize) X(GetInfo) X(GetFunctionList) X(GetSlotList)     \
-    X(GetSlotInfo) X(GetTokenInfo) X(GetMechanismList) X(GetMechanismInfo)     \
-    X(InitToken) X(InitPIN) X(SetPIN) X(OpenSession) X(CloseSession)           \
-    X(CloseAllSessions) X(GetSessionInfo) X(GetOperationState)                 \
-    X(SetOperationState) X(Login) X(Logout) X(CreateObject) X(CopyObject)      \
-    X(DestroyObject) X(GetObjectSize) X(GetAttributeValue)                     \
-    X(SetAttributeValue) X(FindObjectsInit) X(FindObjects)                     \
-    X(FindObjectsFinal) X(EncryptInit) X(Encrypt) X(EncryptUpdate)             \
-    X(EncryptFinal) X(DecryptInit) X(Decrypt) X(DecryptUpdate)                 \
-    X(DecryptFinal) X(DigestInit) X(Digest) X(DigestUpdate) X(DigestKey)       \
-    X(DigestFinal) X(SignInit) X(Sign) X(SignUpdate) X(SignFinal)              \
-    X(SignRecoverInit) X(SignRecover) X(VerifyInit) X(Verify) X(VerifyUpdate)  \
-    X(VerifyFinal) X(VerifyRecoverInit) X(VerifyRecover)                       \
-    X(DigestEncryptUpdate) X(DecryptDigestUpdate) X(SignEncryptUpdate)         \
-    X(DecryptVerifyUpdate) X(GenerateKey) X(GenerateKeyPair) X(WrapKey)        \
-    X(UnwrapKey) X(DeriveKey) X(SeedRandom) X(GenerateRandom)                  \
-    X(GetFunctionStatus) X(CancelFunction) X(WaitForSlotEvent)
+// The prologue of every C_ function: the call is logged with its arguments
+// (record is a chain of Call methods, such as .num("session", hSession)),
+// a script or hostile mode may answer it instead, and before C_Initialize
+// only C_Initialize and C_GetFunctionList (MOCK_ENTER_ANY) do anything.
+#define MOCK_ENTER_ANY(fn, ...)  \
+    mock::Call c(mock::F_##fn);  \
+    c __VA_ARGS__;               \
+    if (c.enter()) return c.rv()
+#define MOCK_ENTER(fn, ...)          \
+    MOCK_ENTER_ANY(fn, __VA_ARGS__); \
+    if (!mock::ready()) return CKR_CRYPTOKI_NOT_INITIALIZED
 
 namespace mock {
 
 using Bytes = std::vector<uint8_t>;
 
+// The functions in the order of CK_FUNCTION_LIST, from the library's own list.
 enum Fn : int {
-#define MOCK_ENUM(name) F_##name,
-    MOCK_FUNCTIONS(MOCK_ENUM)
+#define MOCK_ENUM(name, role) F_##name,
+    CORVALE_FUNCTIONS(MOCK_ENUM)
 #undef MOCK_ENUM
     F_Count
 };
-static_assert(F_Count == 68, "a PKCS#11 v2.x function list has 68 entries");
 
 extern const char* const kFunctionNames[F_Count];  // "C_Initialize", ...
 int functionIndex(const char* name);                // -1 when unknown
@@ -114,6 +107,18 @@ struct alignas(64) Session {
     uint8_t random = 0;  // next byte of C_GenerateRandom
     CK_NOTIFY notify = nullptr;
     void* application = nullptr;
+    // Everything but the handle as a new session has it.
+    void clear(CK_SLOT_ID id = 0, CK_FLAGS f = 0, CK_NOTIFY n = nullptr, void* app = nullptr) {
+        slot = id;
+        flags = f;
+        ops = OpState{};
+        findActive = false;
+        found.clear();
+        findPos = 0;
+        random = 0;
+        notify = n;
+        application = app;
+    }
 };
 
 struct Attr {
@@ -185,6 +190,8 @@ struct State {
 };
 
 extern State& g;
+
+inline bool ready() { return g.initialized.load(std::memory_order_relaxed); }
 
 void resetState();   // all defaults; called at load and by the control API
 void updateInstrumented();

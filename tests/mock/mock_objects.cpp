@@ -7,8 +7,6 @@ using namespace mock;
 
 namespace {
 
-bool ready() { return g.initialized.load(std::memory_order_relaxed); }
-
 CK_RV applyTemplate(Object& o, const CK_ATTRIBUTE* t, CK_ULONG n) {
     if (!t && n) return CKR_ARGUMENTS_BAD;
     for (CK_ULONG i = 0; i < n; ++i) {
@@ -56,6 +54,15 @@ Bytes masked(const Bytes& in, uint8_t mask) {
     return out;
 }
 
+// A new key with its value: stored when the session may hold it (lock held).
+CK_RV storeKey(const Session& s, Object o, const Bytes& value, CK_OBJECT_HANDLE_PTR phKey) {
+    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
+    o.set(CKA_VALUE, value);
+    if (CK_RV rv = canStore(s, o)) return rv;
+    *phKey = store(s, std::move(o));
+    return CKR_OK;
+}
+
 Object secretKey(CK_KEY_TYPE type) {
     Object o;
     o.set(CKA_CLASS, ulongBytes(CKO_SECRET_KEY));
@@ -70,12 +77,10 @@ Object secretKey(CK_KEY_TYPE type) {
 
 MOCK_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
                                  CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phObject) {
-    Call c(F_CreateObject);
-    c.num("session", hSession).attrs("template", pTemplate, ulCount, true);
-    c.num("count", ulCount).ptr("object", phObject);
-    c.outUlong(phObject);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_CreateObject,
+               .num("session", hSession).attrs("template", pTemplate, ulCount, true)
+               .num("count", ulCount).ptr("object", phObject)
+               .outUlong(phObject));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -91,12 +96,10 @@ MOCK_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pT
 MOCK_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                                CK_OBJECT_HANDLE_PTR phNewObject) {
-    Call c(F_CopyObject);
-    c.num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, true);
-    c.num("count", ulCount).ptr("newObject", phNewObject);
-    c.outUlong(phNewObject);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_CopyObject,
+               .num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, true)
+               .num("count", ulCount).ptr("newObject", phNewObject)
+               .outUlong(phNewObject));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -111,10 +114,7 @@ MOCK_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObj
 }
 
 MOCK_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-    Call c(F_DestroyObject);
-    c.num("session", hSession).num("object", hObject);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_DestroyObject, .num("session", hSession).num("object", hObject));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -127,11 +127,9 @@ MOCK_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE h
 
 MOCK_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                   CK_ULONG_PTR pulSize) {
-    Call c(F_GetObjectSize);
-    c.num("session", hSession).num("object", hObject).ptr("size", pulSize);
-    c.outUlong(pulSize);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetObjectSize,
+               .num("session", hSession).num("object", hObject).ptr("size", pulSize)
+               .outUlong(pulSize));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     const Object* o = findObject(hObject);
@@ -145,12 +143,10 @@ MOCK_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE h
 
 MOCK_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                       CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-    Call c(F_GetAttributeValue);
-    c.num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, false);
-    c.num("count", ulCount);
-    c.outAttrs(pTemplate, ulCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GetAttributeValue,
+               .num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, false)
+               .num("count", ulCount)
+               .outAttrs(pTemplate, ulCount));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     const Object* o = findObject(hObject);
@@ -174,11 +170,9 @@ MOCK_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HAND
 
 MOCK_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                       CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
-    Call c(F_SetAttributeValue);
-    c.num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, true);
-    c.num("count", ulCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_SetAttributeValue,
+               .num("session", hSession).num("object", hObject).attrs("template", pTemplate, ulCount, true)
+               .num("count", ulCount));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -196,10 +190,8 @@ MOCK_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HAND
 
 MOCK_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
                                     CK_ULONG ulCount) {
-    Call c(F_FindObjectsInit);
-    c.num("session", hSession).attrs("template", pTemplate, ulCount, true).num("count", ulCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_FindObjectsInit,
+               .num("session", hSession).attrs("template", pTemplate, ulCount, true).num("count", ulCount));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -215,12 +207,10 @@ MOCK_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR
 
 MOCK_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
                                 CK_ULONG ulMaxObjectCount, CK_ULONG_PTR pulObjectCount) {
-    Call c(F_FindObjects);
-    c.num("session", hSession).ptr("object", phObject).num("maxObjectCount", ulMaxObjectCount);
-    c.ptr("objectCount", pulObjectCount);
-    c.outFound(phObject, ulMaxObjectCount, pulObjectCount);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_FindObjects,
+               .num("session", hSession).ptr("object", phObject).num("maxObjectCount", ulMaxObjectCount)
+               .ptr("objectCount", pulObjectCount)
+               .outFound(phObject, ulMaxObjectCount, pulObjectCount));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -234,10 +224,7 @@ MOCK_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR
 }
 
 MOCK_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
-    Call c(F_FindObjectsFinal);
-    c.num("session", hSession);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_FindObjectsFinal, .num("session", hSession));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -251,12 +238,10 @@ MOCK_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession) {
 MOCK_EXPORT CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                                 CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                                 CK_OBJECT_HANDLE_PTR phKey) {
-    Call c(F_GenerateKey);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    c.attrs("template", pTemplate, ulCount, true).num("count", ulCount).ptr("key", phKey);
-    c.outUlong(phKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GenerateKey,
+               .num("session", hSession).mechanism("mechanism", pMechanism)
+               .attrs("template", pTemplate, ulCount, true).num("count", ulCount).ptr("key", phKey)
+               .outUlong(phKey));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -265,11 +250,7 @@ MOCK_EXPORT CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMe
     if (CK_RV rv = applyTemplate(o, pTemplate, ulCount)) return rv;
     Bytes value(ulongOf(o, CKA_VALUE_LEN, 16));
     for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i);
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }
 
 MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
@@ -279,16 +260,14 @@ MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR
                                     CK_ULONG ulPrivateKeyAttributeCount,
                                     CK_OBJECT_HANDLE_PTR phPublicKey,
                                     CK_OBJECT_HANDLE_PTR phPrivateKey) {
-    Call c(F_GenerateKeyPair);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    c.attrs("publicKeyTemplate", pPublicKeyTemplate, ulPublicKeyAttributeCount, true);
-    c.num("publicKeyAttributeCount", ulPublicKeyAttributeCount);
-    c.attrs("privateKeyTemplate", pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true);
-    c.num("privateKeyAttributeCount", ulPrivateKeyAttributeCount);
-    c.ptr("publicKey", phPublicKey).ptr("privateKey", phPrivateKey);
-    c.outUlong(phPublicKey).outUlong(phPrivateKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_GenerateKeyPair,
+               .num("session", hSession).mechanism("mechanism", pMechanism)
+               .attrs("publicKeyTemplate", pPublicKeyTemplate, ulPublicKeyAttributeCount, true)
+               .num("publicKeyAttributeCount", ulPublicKeyAttributeCount)
+               .attrs("privateKeyTemplate", pPrivateKeyTemplate, ulPrivateKeyAttributeCount, true)
+               .num("privateKeyAttributeCount", ulPrivateKeyAttributeCount)
+               .ptr("publicKey", phPublicKey).ptr("privateKey", phPrivateKey)
+               .outUlong(phPublicKey).outUlong(phPrivateKey));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -318,13 +297,11 @@ MOCK_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR
 MOCK_EXPORT CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                             CK_OBJECT_HANDLE hWrappingKey, CK_OBJECT_HANDLE hKey,
                             CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen) {
-    Call c(F_WrapKey);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    c.num("wrappingKey", hWrappingKey).num("key", hKey).ptr("wrappedKey", pWrappedKey);
-    c.ulongIn("wrappedKeyLen", pulWrappedKeyLen);
-    c.outBytes(pWrappedKey, pulWrappedKeyLen);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_WrapKey,
+               .num("session", hSession).mechanism("mechanism", pMechanism)
+               .num("wrappingKey", hWrappingKey).num("key", hKey).ptr("wrappedKey", pWrappedKey)
+               .ulongIn("wrappedKeyLen", pulWrappedKeyLen)
+               .outBytes(pWrappedKey, pulWrappedKeyLen));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     if (!pMechanism || !pulWrappedKeyLen) return CKR_ARGUMENTS_BAD;
@@ -343,14 +320,12 @@ MOCK_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
                               CK_OBJECT_HANDLE hUnwrappingKey, CK_BYTE_PTR pWrappedKey,
                               CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                               CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    Call c(F_UnwrapKey);
-    c.num("session", hSession).mechanism("mechanism", pMechanism);
-    c.num("unwrappingKey", hUnwrappingKey).bytes("wrappedKey", pWrappedKey, ulWrappedKeyLen);
-    c.num("wrappedKeyLen", ulWrappedKeyLen).attrs("template", pTemplate, ulAttributeCount, true);
-    c.num("attributeCount", ulAttributeCount).ptr("key", phKey);
-    c.outUlong(phKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_UnwrapKey,
+               .num("session", hSession).mechanism("mechanism", pMechanism)
+               .num("unwrappingKey", hUnwrappingKey).bytes("wrappedKey", pWrappedKey, ulWrappedKeyLen)
+               .num("wrappedKeyLen", ulWrappedKeyLen).attrs("template", pTemplate, ulAttributeCount, true)
+               .num("attributeCount", ulAttributeCount).ptr("key", phKey)
+               .outUlong(phKey));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -360,23 +335,17 @@ MOCK_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     Object o = secretKey(CKK_GENERIC_SECRET);
     if (CK_RV rv = applyTemplate(o, pTemplate, ulAttributeCount)) return rv;
     Bytes value = masked(toBytes(pWrappedKey, ulWrappedKeyLen), kCipherMask);
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }
 
 MOCK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                               CK_OBJECT_HANDLE hBaseKey, CK_ATTRIBUTE_PTR pTemplate,
                               CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    Call c(F_DeriveKey);
-    c.num("session", hSession).mechanism("mechanism", pMechanism).num("baseKey", hBaseKey);
-    c.attrs("template", pTemplate, ulAttributeCount, true).num("attributeCount", ulAttributeCount);
-    c.ptr("key", phKey);
-    c.outUlong(phKey);
-    if (c.enter()) return c.rv();
-    if (!ready()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    MOCK_ENTER(C_DeriveKey,
+               .num("session", hSession).mechanism("mechanism", pMechanism).num("baseKey", hBaseKey)
+               .attrs("template", pTemplate, ulAttributeCount, true).num("attributeCount", ulAttributeCount)
+               .ptr("key", phKey)
+               .outUlong(phKey));
     std::lock_guard<std::mutex> lock(g.mu);
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
@@ -387,9 +356,5 @@ MOCK_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
     Bytes value = baseValue ? masked(baseValue->value, kCipherMask) : Bytes(16);
     Object o = secretKey(CKK_GENERIC_SECRET);
     if (CK_RV rv = applyTemplate(o, pTemplate, ulAttributeCount)) return rv;
-    o.set(CKA_VALUE_LEN, ulongBytes(value.size()));
-    o.set(CKA_VALUE, value);
-    if (CK_RV rv = canStore(*s, o)) return rv;
-    *phKey = store(*s, std::move(o));
-    return CKR_OK;
+    return storeKey(*s, std::move(o), value, phKey);
 }

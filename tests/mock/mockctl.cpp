@@ -1,4 +1,4 @@
-// libmockctl.so: the JNI natives of corvaletest.Mock. The mock variants are
+// libmockctl.so: the JNI native of corvaletest.Mock. The mock variants are
 // opened by bare file name (the loader's search, like the library under test
 // does), so both reach the same loaded instance; several variants can be open
 // at once and each is driven through its own mock_control().
@@ -21,19 +21,12 @@ namespace {
 struct Loaded {
     std::string file;
     void* handle;
-    const MockControl* control;
+    MockControlFn control;
 };
 
 std::mutex mu;
 std::vector<Loaded> loaded;
-size_t current = 0;  // index into loaded; valid once nUse succeeded
-
-// Callers of the control natives have selected a variant first (Mock.java
-// makes sure of it), so a control is always there.
-const MockControl* ctl() {
-    std::lock_guard<std::mutex> lock(mu);
-    return loaded[current].control;
-}
+size_t current = 0;  // index into loaded; valid once a variant was used
 
 void* currentHandle() {
     std::lock_guard<std::mutex> lock(mu);
@@ -77,171 +70,72 @@ F symbol(const char* name) {
     return h ? reinterpret_cast<F>(dlsym(h, name)) : nullptr;
 }
 
+// Opens a variant (by bare file name, then in dir) or selects it again; an
+// error message, or empty.
+std::string use(const char* file, const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mu);
+    for (size_t i = 0; i < loaded.size(); ++i) {
+        if (loaded[i].file == file) {
+            current = i;
+            return "";
+        }
+    }
+    void* h = dlopen(file, RTLD_NOW);
+    if (!h) h = dlopen((dir + "/" + file).c_str(), RTLD_NOW);
+    if (!h) {
+        const char* why = dlerror();
+        return why ? why : "dlopen failed";
+    }
+    MockControlFn control = reinterpret_cast<MockControlFn>(dlsym(h, "mock_control"));
+    if (!control) return "not a mock module (no mock_control)";
+    loaded.push_back(Loaded{file, h, control});
+    current = loaded.size() - 1;
+    return "";
+}
+
+void append(void* context, const char* text, size_t length) {
+    static_cast<std::string*>(context)->append(text, length);
+}
+
 }  // namespace
 
 extern "C" {
 
-// ---- control natives of corvaletest.Mock ------------------------------------------
-
-JNIEXPORT jstring JNICALL Java_corvaletest_Mock_nUse(JNIEnv* env, jclass, jstring file, jstring dir) {
-    Utf name(env, file), fallback(env, dir);
-    if (!name.get()) return env->NewStringUTF("no library name");
-    std::lock_guard<std::mutex> lock(mu);
-    for (size_t i = 0; i < loaded.size(); ++i) {
-        if (loaded[i].file == name.get()) {
-            current = i;
-            return nullptr;
-        }
-    }
-    void* h = dlopen(name.get(), RTLD_NOW);
-    if (!h && fallback.get()) h = dlopen((std::string(fallback.get()) + "/" + name.get()).c_str(), RTLD_NOW);
-    if (!h) {
-        const char* why = dlerror();
-        return env->NewStringUTF(why ? why : "dlopen failed");
-    }
-    MockControlFn fn = reinterpret_cast<MockControlFn>(dlsym(h, "mock_control"));
-    const MockControl* control = fn ? fn() : nullptr;
-    if (!control || control->version != MOCK_CONTROL_VERSION)
-        return env->NewStringUTF("not a mock module (no matching mock_control)");
-    loaded.push_back(Loaded{name.get(), h, control});
-    current = loaded.size() - 1;
-    return nullptr;
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nReset(JNIEnv*, jclass) { ctl()->reset(); }
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetRecording(JNIEnv*, jclass, jboolean on) {
-    ctl()->set_recording(on ? 1 : 0);
-}
-
-JNIEXPORT jstring JNICALL Java_corvaletest_Mock_nLog(JNIEnv* env, jclass) {
-    const MockControl* c = ctl();
-    std::string text;
-    size_t need = c->log_text(nullptr, 0);
-    for (;;) {  // calls from other threads may add lines meanwhile
-        text.resize(need);
-        size_t now = c->log_text(&text[0], text.size());
-        if (now <= need) {
-            text.resize(now);
-            break;
-        }
-        need = now;
-    }
-    return env->NewStringUTF(text.c_str());  // the log is plain ASCII
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nClearLog(JNIEnv*, jclass) { ctl()->clear_log(); }
-
-JNIEXPORT jlong JNICALL Java_corvaletest_Mock_nCallCount(JNIEnv* env, jclass, jstring function) {
-    Utf f(env, function);
-    return ctl()->call_count(f.get());
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetRv(JNIEnv* env, jclass, jstring function, jlong call,
-                                                     jlong rv) {
-    Utf f(env, function);
-    return ctl()->set_rv(f.get(), static_cast<unsigned long>(call), static_cast<CK_RV>(rv));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetOutputLength(JNIEnv* env, jclass, jstring function,
-                                                               jint phase, jlong length) {
-    Utf f(env, function);
-    return ctl()->set_output_length(f.get(), phase, static_cast<CK_ULONG>(length));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetOutput(JNIEnv* env, jclass, jstring function,
-                                                         jbyteArray bytes) {
-    Utf f(env, function);
+// The one control native of corvaletest.Mock: "use" selects a variant (name:
+// its file, bytes: the directory to try next); every other command goes to
+// the selected variant's mock_control. Answers its text; a failure throws.
+JNIEXPORT jstring JNICALL Java_corvaletest_Mock_control(JNIEnv* env, jclass, jstring op, jstring name,
+                                                        jlongArray numbers, jbyteArray bytes) {
+    Utf o(env, op), n(env, name);
     std::vector<unsigned char> b = bytesOf(env, bytes);
-    return ctl()->set_output(f.get(), b.data(), b.size());
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetSlots(JNIEnv* env, jclass, jlongArray ids,
-                                                        jbooleanArray present) {
-    jsize n = env->GetArrayLength(ids);
-    std::vector<jlong> id(static_cast<size_t>(n));
-    std::vector<jboolean> p(static_cast<size_t>(n));
-    if (n) {
-        env->GetLongArrayRegion(ids, 0, n, id.data());
-        env->GetBooleanArrayRegion(present, 0, n, p.data());
+    std::vector<long long> nums(numbers ? static_cast<size_t>(env->GetArrayLength(numbers)) : 0);
+    if (!nums.empty())
+        env->GetLongArrayRegion(numbers, 0, static_cast<jsize>(nums.size()), reinterpret_cast<jlong*>(nums.data()));
+    std::string answer;
+    const char* failure = "java/lang/IllegalArgumentException";
+    int rc = MOCK_OK;
+    if (o.get() && std::strcmp(o.get(), "use") == 0) {
+        answer = use(n.get() ? n.get() : "", std::string(b.begin(), b.end()));
+        if (!answer.empty()) {
+            answer = std::string("cannot use ") + (n.get() ? n.get() : "") + ": " + answer;
+            failure = "java/lang/IllegalStateException";
+            rc = MOCK_UNKNOWN_NAME;
+        }
+    } else {
+        MockControlFn control;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            control = loaded.empty() ? nullptr : loaded[current].control;
+        }
+        MockCommand c{o.get(), n.get(), nums.data(), nums.size(), b.empty() ? nullptr : b.data(), b.size()};
+        if (control) rc = control(&c, append, &answer);
+        else answer = "no variant in use", rc = MOCK_UNKNOWN_NAME;
     }
-    std::vector<CK_SLOT_ID> slots(id.begin(), id.end());
-    std::vector<unsigned char> flags(p.begin(), p.end());
-    return ctl()->set_slots(slots.size(), slots.data(), flags.data());
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nGrowAfterQuery(JNIEnv* env, jclass, jstring function,
-                                                              jlong extra) {
-    Utf f(env, function);
-    return ctl()->grow_after_query(f.get(), static_cast<unsigned long>(extra));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetFieldBytes(JNIEnv* env, jclass, jstring name,
-                                                             jbyteArray bytes) {
-    Utf f(env, name);
-    std::vector<unsigned char> b = bytesOf(env, bytes);
-    return ctl()->set_field_bytes(f.get(), b.data(), b.size());
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetFieldNumber(JNIEnv* env, jclass, jstring name,
-                                                              jlong value) {
-    Utf f(env, name);
-    return ctl()->set_field_number(f.get(), static_cast<unsigned long long>(value));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetMechanisms(JNIEnv* env, jclass, jlongArray types) {
-    jsize n = env->GetArrayLength(types);
-    std::vector<jlong> t(static_cast<size_t>(n));
-    if (n) env->GetLongArrayRegion(types, 0, n, t.data());
-    std::vector<CK_MECHANISM_TYPE> m(t.begin(), t.end());
-    return ctl()->set_mechanisms(m.size(), m.data());
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetMechanismInfo(JNIEnv*, jclass, jlong type, jlong min,
-                                                                jlong max, jlong flags) {
-    return ctl()->set_mechanism_info(static_cast<CK_MECHANISM_TYPE>(type), static_cast<CK_ULONG>(min),
-                                     static_cast<CK_ULONG>(max), static_cast<CK_FLAGS>(flags));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetNullEntry(JNIEnv* env, jclass, jstring function) {
-    Utf f(env, function);
-    return ctl()->set_null_entry(f.get());
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetFunctionListNull(JNIEnv*, jclass, jboolean on) {
-    ctl()->set_function_list_null(on ? 1 : 0);
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nAddSlotEvent(JNIEnv*, jclass, jlong slot) {
-    ctl()->add_slot_event(static_cast<CK_SLOT_ID>(slot));
-}
-
-JNIEXPORT jint JNICALL Java_corvaletest_Mock_nSetSensitive(JNIEnv*, jclass, jlong object, jlong type) {
-    return ctl()->set_sensitive(static_cast<CK_OBJECT_HANDLE>(object), static_cast<CK_ATTRIBUTE_TYPE>(type));
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetNextObjectHandle(JNIEnv*, jclass, jlong h) {
-    ctl()->set_next_object_handle(static_cast<CK_OBJECT_HANDLE>(h));
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetNextSessionHandle(JNIEnv*, jclass, jlong h) {
-    ctl()->set_next_session_handle(static_cast<CK_SESSION_HANDLE>(h));
-}
-
-JNIEXPORT void JNICALL Java_corvaletest_Mock_nSetHostile(JNIEnv*, jclass, jboolean on, jlong seed) {
-    ctl()->set_hostile(on ? 1 : 0, static_cast<unsigned long long>(seed));
-}
-
-JNIEXPORT jboolean JNICALL Java_corvaletest_Mock_nIsInitialized(JNIEnv*, jclass) {
-    return ctl()->is_initialized() ? JNI_TRUE : JNI_FALSE;
-}
-
-JNIEXPORT jlongArray JNICALL Java_corvaletest_Mock_nNotifySessions(JNIEnv* env, jclass, jlong event) {
-    std::vector<CK_RV> rvs(1024);  // more than the mock's sessions; each callback runs once
-    size_t n = ctl()->notify_sessions(static_cast<CK_NOTIFICATION>(event), rvs.data(), rvs.size());
-    std::vector<jlong> out;
-    for (size_t i = 0; i < n && i < rvs.size(); ++i) out.push_back(fromUlong(rvs[i]));
-    return longArray(env, out);
+    if (rc != MOCK_OK) {
+        env->ThrowNew(env->FindClass(failure), answer.c_str());
+        return nullptr;
+    }
+    return env->NewStringUTF(answer.c_str());  // the answers are plain ASCII
 }
 
 // ---- test-only probes of corvaletest.mock.MockSelfTest$Probe ----------------------

@@ -245,12 +245,14 @@ public final class Mock {
      * "softoken", which are the same instance as "mock"). Opens it on first use.
      */
     public static synchronized void use(String name) {
-        String error = nUse("lib" + name + ".so", LIB_DIR);
-        if (error != null) {
-            throw new IllegalStateException("cannot use lib" + name + ".so: " + error);
-        }
+        control("use", "lib" + name + ".so", null, LIB_DIR.getBytes(StandardCharsets.UTF_8));
         current = name;
         opened.add(name);
+    }
+
+    /** The 68 C_ functions in the order of CK_FUNCTION_LIST: the library's own list, as the mock has it. */
+    public static synchronized List<String> functions() {
+        return List.of(run("functions", null).split("\n"));
     }
 
     /** The module name of the selected variant. */
@@ -261,32 +263,29 @@ public final class Mock {
 
     /** Puts the selected variant back to its defaults (see the class comment). */
     public static synchronized void reset() {
-        select();
-        nReset();
+        run("reset", null);
     }
 
     /** Resets every variant opened so far and selects "mock". */
     public static synchronized void resetAll() {
         for (String name : opened.toArray(new String[0])) {
             use(name);
-            nReset();
+            reset();
         }
         use("mock");
-        nReset();
+        reset();
     }
 
     // ---- call log ---------------------------------------------------------------------
 
     /** Switches recording of the call log (and call counting) on or off. */
     public static synchronized void setRecording(boolean on) {
-        select();
-        nSetRecording(on);
+        run("set_recording", null, on ? 1 : 0);
     }
 
     /** All log lines since reset or {@link #clearCalls}, oldest first. */
     public static synchronized String[] calls() {
-        select();
-        String text = nLog();
+        String text = run("log", null);
         return text.isEmpty() ? new String[0] : text.split("\n", -1);
     }
 
@@ -310,14 +309,12 @@ public final class Mock {
 
     /** Empties the log; the call numbers of the scripts keep counting. */
     public static synchronized void clearCalls() {
-        select();
-        nClearLog();
+        run("clear_log", null);
     }
 
     /** Calls of one function since reset (counted while recording or scripted). */
     public static synchronized int callCount(String function) {
-        select();
-        return (int) check(nCallCount(function), function);
+        return Integer.parseInt(run("call_count", function));
     }
 
     // ---- return codes -----------------------------------------------------------------
@@ -327,14 +324,12 @@ public final class Mock {
         if (call < 1) {
             throw new IllegalArgumentException("calls count from 1: " + call);
         }
-        select();
-        check(nSetRv(function, call, rv), function);
+        run("set_rv", function, call, rv);
     }
 
     /** Every call of the function returns rv and does nothing else (n-th call scripts win). */
     public static synchronized void setRvAlways(String function, long rv) {
-        select();
-        check(nSetRv(function, 0, rv), function);
+        run("set_rv", function, 0, rv);
     }
 
     // ---- outputs ----------------------------------------------------------------------
@@ -350,8 +345,7 @@ public final class Mock {
      * (every attribute's ulValueLen).
      */
     public static synchronized void setOutputLength(String function, int phase, long length) {
-        select();
-        check(nSetOutputLength(function, phase, length), function);
+        run("set_output_length", function, phase, length);
     }
 
     /**
@@ -362,18 +356,19 @@ public final class Mock {
      */
     public static synchronized void setOutput(String function, byte[] bytes) {
         select();
-        check(nSetOutput(function, bytes), function);
+        control("set_output", function, null, bytes);
     }
 
     // ---- slots, fields, mechanisms --------------------------------------------------------
 
     /** Replaces the slot list (any length); present[i] tells whether slot ids[i] has the token. */
     public static synchronized void setSlots(long[] ids, boolean[] present) {
-        if (ids.length != present.length) {
-            throw new IllegalArgumentException("ids and present differ in length");
+        byte[] flags = new byte[present.length];
+        for (int i = 0; i < flags.length; i++) {
+            flags[i] = (byte) (present[i] ? 1 : 0);
         }
         select();
-        nSetSlots(ids, present);
+        control("set_slots", null, ids, flags);
     }
 
     /** Slots 1..count, all with or all without the token. */
@@ -393,8 +388,7 @@ public final class Mock {
      * 0x80000000 + index), the list grows by {@code extra} entries.
      */
     public static synchronized void growAfterQuery(String function, int extra) {
-        select();
-        check(nGrowAfterQuery(function, extra), function);
+        run("grow_after_query", function, extra);
     }
 
     /**
@@ -408,7 +402,7 @@ public final class Mock {
      */
     public static synchronized void setField(String name, byte[] raw) {
         select();
-        check(nSetFieldBytes(name, raw), name);
+        control("set_field_text", name, null, raw);
     }
 
     /** {@link #setField(String, byte[])} with the chars of an ISO-8859-1 text as bytes. */
@@ -432,63 +426,50 @@ public final class Mock {
      * {@code mechanism.ulMaxKeySize}, {@code mechanism.flags}.
      */
     public static synchronized void setField(String name, long value) {
-        select();
-        check(nSetFieldNumber(name, value), name);
+        run("set_field_number", name, value);
     }
 
     /** Replaces the mechanism list; known types keep their default info, others get zeros. */
     public static synchronized void setMechanisms(long... types) {
-        Objects.requireNonNull(types, "types");
-        select();
-        nSetMechanisms(types);
+        run("set_mechanisms", null, Objects.requireNonNull(types, "types"));
     }
 
     /** Sets (or adds) one mechanism with its info. */
     public static synchronized void setMechanismInfo(long type, long minKeySize, long maxKeySize,
             long flags) {
-        select();
-        nSetMechanismInfo(type, minKeySize, maxKeySize, flags);
+        run("set_mechanism_info", null, type, minKeySize, maxKeySize, flags);
     }
 
     // ---- function list, events, objects ------------------------------------------------------
 
     /** The function list that C_GetFunctionList hands out has this entry null. */
     public static synchronized void setNullEntry(String function) {
-        select();
-        check(nSetNullEntry(function), function);
+        run("set_null_entry", function);
     }
 
     /** C_GetFunctionList returns CKR_OK but sets the list pointer to null. */
     public static synchronized void setFunctionListNull() {
-        select();
-        nSetFunctionListNull(true);
+        run("set_function_list_null", null);
     }
 
     /** Queues a slot event for C_WaitForSlotEvent (and wakes a blocked wait). */
     public static synchronized void addSlotEvent(long slotId) {
-        select();
-        nAddSlotEvent(slotId);
+        run("add_slot_event", null, slotId);
     }
 
     /** Makes an attribute of an object unreadable (CKR_ATTRIBUTE_SENSITIVE). */
     public static synchronized void setSensitive(long object, long attributeType) {
-        select();
-        if (nSetSensitive(object, attributeType) != 0) {
-            throw new IllegalArgumentException(
-                    "no attribute " + attributeType + " on object " + object);
-        }
+        run("set_sensitive", null, object, attributeType);
     }
 
     /** The handle the next new object gets (e.g. 0xFFFFFFF0L for handles above 2^31). */
     public static synchronized void setNextObjectHandle(long handle) {
-        select();
-        nSetNextObjectHandle(handle);
+        run("set_next_object_handle", null, handle);
     }
 
     /** The handle the next session gets. */
     public static synchronized void setNextSessionHandle(long handle) {
-        select();
-        nSetNextSessionHandle(handle);
+        run("set_next_session_handle", null, handle);
     }
 
     /**
@@ -498,8 +479,7 @@ public final class Mock {
      * codes in session-table order.
      */
     public static synchronized long[] notifySessions(long event) {
-        select();
-        return nNotifySessions(event);
+        return run("notify_sessions", null, event).lines().mapToLong(Long::parseUnsignedLong).toArray();
     }
 
     /**
@@ -516,14 +496,12 @@ public final class Mock {
      * would. Calls are counted and logged as usual; {@link #reset} ends it.
      */
     public static synchronized void hostile(long seed) {
-        select();
-        nSetHostile(true, seed);
+        run("hostile", null, seed);
     }
 
     /** Whether the selected variant is between C_Initialize and C_Finalize. */
     public static synchronized boolean isInitialized() {
-        select();
-        return nIsInitialized();
+        return run("is_initialized", null).equals("1");
     }
 
     // ---- expected values ------------------------------------------------------------------
@@ -626,38 +604,16 @@ public final class Mock {
         }
     }
 
-    private static long check(long code, String name) {
-        if (code == -1) {
-            throw new IllegalArgumentException("unknown function or field: " + name);
-        }
-        if (code == -2) {
-            throw new IllegalArgumentException(name + " does not take this setting");
-        }
-        return code;
+    /** Runs one command of the selected variant's mock_control; its answer. */
+    private static String run(String op, String name, long... numbers) {
+        select();
+        return control(op, name, numbers, null);
     }
 
-    private static native String nUse(String file, String fallbackDir);
-    private static native void nReset();
-    private static native void nSetRecording(boolean on);
-    private static native String nLog();
-    private static native void nClearLog();
-    private static native long nCallCount(String function);
-    private static native int nSetRv(String function, long call, long rv);
-    private static native int nSetOutputLength(String function, int phase, long length);
-    private static native int nSetOutput(String function, byte[] bytes);
-    private static native int nSetSlots(long[] ids, boolean[] present);
-    private static native int nGrowAfterQuery(String function, long extra);
-    private static native int nSetFieldBytes(String name, byte[] bytes);
-    private static native int nSetFieldNumber(String name, long value);
-    private static native int nSetMechanisms(long[] types);
-    private static native int nSetMechanismInfo(long type, long min, long max, long flags);
-    private static native int nSetNullEntry(String function);
-    private static native void nSetFunctionListNull(boolean on);
-    private static native void nAddSlotEvent(long slot);
-    private static native int nSetSensitive(long object, long type);
-    private static native void nSetNextObjectHandle(long handle);
-    private static native void nSetNextSessionHandle(long handle);
-    private static native boolean nIsInitialized();
-    private static native void nSetHostile(boolean on, long seed);
-    private static native long[] nNotifySessions(long event);
+    /**
+     * The one entry point of libmockctl.so: "use" opens or selects a variant,
+     * every other command goes to the selected variant. Unknown names and
+     * settings a function does not take throw IllegalArgumentException.
+     */
+    private static native String control(String op, String name, long[] numbers, byte[] bytes);
 }

@@ -4,32 +4,11 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import corvaletest.Mock;
 import java.nio.charset.StandardCharsets;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
-import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** What the token, PIN and login natives hand the module, byte for byte. */
-class LoginTest {
-
-    private static final SlotId SLOT = new SlotId(1);
-    private NativeCryptokiFunctions p11;
-    private SessionHandle session;
-
-    @BeforeEach
-    void bind() {
-        Mock.resetAll();
-        p11 = new NativeCryptokiFunctions();
-        assertEquals(1, p11.doInitialize("mock"));
-        session = p11.openSession(SLOT, OpenSessionFlags.readWrite()).getHandle();
-        Mock.clearCalls();
-    }
-
-    @AfterEach
-    void unbind() {
-        p11.finalize();
-    }
+class LoginTest extends MockSession {
 
     private static String hex(String s) {
         return Mock.hex(s.getBytes(StandardCharsets.UTF_8));

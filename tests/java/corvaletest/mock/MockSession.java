@@ -4,36 +4,30 @@ import static org.junit.jupiter.api.Assertions.*;
 
 import corvaletest.Mock;
 import java.util.List;
-import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.BeforeEach;
 import quorvel.pkcs.pkcs11.*;
-import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** A fresh mock, bound, with read-write session 1 open and an empty call log. */
-abstract class MockSession {
+abstract class MockSession extends MockBound {
 
     static final long CKR_OK = 0, CKR_GENERAL_ERROR = 0x5, CKR_ARGUMENTS_BAD = 0x7;
     static final long CKR_BUFFER_TOO_SMALL = 0x150, CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
     static final Handle AES_KEY = new Handle(Mock.AES_KEY);
 
-    NativeCryptokiFunctions p11;
     SessionHandle session;
 
     @BeforeEach
-    void bindAndOpen() {
-        Mock.resetAll();
-        p11 = new NativeCryptokiFunctions();
-        assertEquals(1, p11.doInitialize("mock"));
-        OpenSessionResult r = p11.openSession(new SlotId(1), OpenSessionFlags.readWrite());
+    void open() {
+        OpenSessionResult r = p11.openSession(SLOT, OpenSessionFlags.readWrite());
         assertEquals(CKR_OK, r.getResult().getValue());
         session = r.getHandle();
         assertEquals(1, session.getHandle());
         Mock.clearCalls();
     }
 
-    @AfterEach
-    void unbind() {
-        p11.finalize();
+    void bindAndOpen() {
+        bind();
+        open();
     }
 
     /** The module saw exactly these calls since the last check; the log is then emptied. */
@@ -45,11 +39,6 @@ abstract class MockSession {
     /** The module saw no call since the last check. */
     static void assertNoCalls() {
         assertCalls();
-    }
-
-    /** Scripts the n-th call of the function from now on. */
-    static void nextRv(String function, int n, long rv) {
-        Mock.setRv(function, Mock.callCount(function) + n, rv);
     }
 
     static void assertRv(long expected, ReturnValue rv) {

@@ -6,41 +6,18 @@ import corvaletest.Mock;
 import java.nio.charset.StandardCharsets;
 import java.time.Instant;
 import java.util.Arrays;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
 import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** Library, slot, token and mechanism queries against the mock module. */
-class QueriesTest {
+class QueriesTest extends MockBound {
 
-    private static final SlotId SLOT = new SlotId(1);
     private static final long CKR_GENERAL_ERROR = 0x5;
     private static final long CKR_BUFFER_TOO_SMALL = 0x150;
 
-    private NativeCryptokiFunctions p11;
-
-    @BeforeEach
-    void bind() {
-        Mock.resetAll();
-        p11 = new NativeCryptokiFunctions();
-        assertEquals(1, p11.doInitialize("mock"));
-        Mock.clearCalls();
-    }
-
-    @AfterEach
-    void unbind() {
-        p11.finalize();
-    }
-
     private static long[] ids(SlotId[] slots) {
         return Arrays.stream(slots).mapToLong(SlotId::getId).toArray();
-    }
-
-    /** Scripts the n-th call of the function from now on. */
-    private static void nextRv(String function, int n, long rv) {
-        Mock.setRv(function, Mock.callCount(function) + n, rv);
     }
 
     private TokenInformation token() {

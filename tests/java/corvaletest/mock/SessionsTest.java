@@ -3,31 +3,13 @@ package corvaletest.mock;
 import static org.junit.jupiter.api.Assertions.*;
 
 import corvaletest.Mock;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
-import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** Opening, describing and closing sessions, and saving operation state, against the mock. */
-class SessionsTest {
+class SessionsTest extends MockBound {
 
-    private static final SlotId SLOT = new SlotId(1);
     private static final NotifyEventHandler HANDLER = (s, e) -> { };
-    private NativeCryptokiFunctions p11;
-
-    @BeforeEach
-    void bind() {
-        Mock.resetAll();
-        p11 = new NativeCryptokiFunctions();
-        assertEquals(1, p11.doInitialize("mock"));
-        Mock.clearCalls();
-    }
-
-    @AfterEach
-    void unbind() {
-        p11.finalize();
-    }
 
     @Test
     void openingPassesSlotFlagsAndHandler() {

@@ -1,10 +1,11 @@
 package corvaletest.stress;
 
 import corvaletest.Mock;
-import java.lang.reflect.Method;
+import corvaletest.Natives;
 import java.util.Map;
 import java.util.Random;
-import java.util.concurrent.ConcurrentHashMap;
+import java.util.Set;
+import java.util.function.Supplier;
 import quorvel.pkcs.pkcs11.*;
 import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
@@ -18,13 +19,16 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * arguments are present and valid; codes and handles zero-extended on i386;
  * no data beside a failed code.
  */
-final class HostileDriver {
+final class HostileDriver implements Natives.Args {
 
     /** Rebinding modes: the module name and the variant whose state it shares. */
     private static final String[][] MODULES = {
         {"mock", "mock"}, {"kulm", "mock"}, {"softoken", "mock"}, {"mock-nowait", "mock-nowait"},
     };
-    static final int NATIVES = 76;
+    /** The cases of the table, and one more: rebinding. */
+    static final int NATIVES = Natives.ALL.size() + 1;
+    /** The stubs call none of these. */
+    static final Set<String> UNCALLED = Set.of("C_DeriveKey", "C_GetFunctionStatus", "C_CancelFunction");
 
     private final long seed;
     private final Random r;
@@ -80,69 +84,95 @@ final class HostileDriver {
     private void countReached() {
         if (variant == null) return;
         Mock.use(variant);
-        for (String fn : FUNCTIONS) reached.merge(fn, (long) Mock.callCount(fn), Long::sum);
+        for (String fn : Mock.functions()) reached.merge(fn, (long) Mock.callCount(fn), Long::sum);
     }
-
-    /** Every C_ function of the list; the stubs call none of the last three. */
-    static final String[] FUNCTIONS = {
-        "C_Initialize", "C_Finalize", "C_GetInfo", "C_GetFunctionList", "C_GetSlotList", "C_GetSlotInfo",
-        "C_GetTokenInfo", "C_GetMechanismList", "C_GetMechanismInfo", "C_InitToken", "C_InitPIN", "C_SetPIN",
-        "C_OpenSession", "C_CloseSession", "C_CloseAllSessions", "C_GetSessionInfo", "C_GetOperationState",
-        "C_SetOperationState", "C_Login", "C_Logout", "C_CreateObject", "C_CopyObject", "C_DestroyObject",
-        "C_GetObjectSize", "C_GetAttributeValue", "C_SetAttributeValue", "C_FindObjectsInit", "C_FindObjects",
-        "C_FindObjectsFinal", "C_EncryptInit", "C_Encrypt", "C_EncryptUpdate", "C_EncryptFinal",
-        "C_DecryptInit", "C_Decrypt", "C_DecryptUpdate", "C_DecryptFinal", "C_DigestInit", "C_Digest",
-        "C_DigestUpdate", "C_DigestKey", "C_DigestFinal", "C_SignInit", "C_Sign", "C_SignUpdate",
-        "C_SignFinal", "C_SignRecoverInit", "C_SignRecover", "C_VerifyInit", "C_Verify", "C_VerifyUpdate",
-        "C_VerifyFinal", "C_VerifyRecoverInit", "C_VerifyRecover", "C_DigestEncryptUpdate",
-        "C_DecryptDigestUpdate", "C_SignEncryptUpdate", "C_DecryptVerifyUpdate", "C_GenerateKey",
-        "C_GenerateKeyPair", "C_WrapKey", "C_UnwrapKey", "C_SeedRandom", "C_GenerateRandom",
-        "C_WaitForSlotEvent", "C_DeriveKey", "C_GetFunctionStatus", "C_CancelFunction",
-    };
 
     /** One call of native {@code which}; throws AssertionError on a broken rule. */
     void call(int which) {
+        if (which == Natives.ALL.size()) {  // rebinding is rare: it costs a module load
+            if (!shared && r.nextInt(50) == 0) rebind();
+            return;
+        }
+        Natives.Case k = Natives.ALL.get(which);
+        if (k.lasting() && r.nextInt(20) != 0) return;
         NativeCryptokiFunctions f = r.nextInt(100) == 0 ? unbound : p11;
-        boolean[] valid = {true};
+        valid = true;
         try {
-            check(which, invoke(f, which, valid), valid[0]);
+            check(k, k.call(f, this));
         } catch (OutOfMemoryError e) {
             outOfMemory++;  // the VM refused an absurd output length (or the heap is small)
         }
     }
 
-    // ---- argument makers; each clears valid[0] when the native may answer null ----
+    // ---- arguments; each clears valid when the native may answer null ----------------
 
-    private SessionHandle session(boolean[] v) {
-        if (r.nextInt(20) == 0) {
-            v[0] = false;
-            return null;
-        }
-        return new SessionHandle(anyLong());
+    private boolean valid;
+
+    private <T> T orNull(int oneIn, Supplier<T> make) {
+        if (r.nextInt(oneIn) != 0) return make.get();
+        valid = false;
+        return null;
     }
 
-    private Handle handle(boolean[] v) {
-        if (r.nextInt(20) == 0) {
-            v[0] = false;
-            return null;
-        }
-        return new Handle(anyLong());
+    @Override public SessionHandle session() { return orNull(20, () -> new SessionHandle(anyLong())); }
+    @Override public Handle handle() { return orNull(20, () -> new Handle(anyLong())); }
+    @Override public SlotId slot() { return orNull(20, () -> new SlotId(anyLong())); }
+    @Override public MechanismType mechanism() { return orNull(20, () -> new MechanismType(anyLong())); }
+    @Override public OpenSessionFlags flags() { return orNull(20, () -> new OpenSessionFlags(anyLong())); }
+    @Override public UserType userType() { return orNull(20, () -> new UserType(r.nextInt(5) - 1, null)); }
+    @Override public NotifyEventHandler handler() { return orNull(2, () -> (s, e) -> { }); }
+    @Override public boolean bool() { return r.nextBoolean(); }
+    @Override public long number() { return anyLong(); }
+    @Override public byte[] parameter() { return bytes(); }
+    @Override public byte[] data() { return bytes(); }
+
+    @Override
+    public byte[] array() {
+        byte[] b = bytes();
+        if (b == null) valid = false;
+        return b;
     }
 
-    private SlotId slot(boolean[] v) {
-        if (r.nextInt(20) == 0) {
-            v[0] = false;
-            return null;
-        }
-        return new SlotId(anyLong());
+    /** A required array: null or empty ones make the native answer null. */
+    @Override
+    public byte[] required() {
+        byte[] b = bytes();
+        if (b == null || b.length == 0) valid = false;
+        return b;
     }
 
-    private MechanismType mechanism(boolean[] v) {
-        if (r.nextInt(20) == 0) {
-            v[0] = false;
-            return null;
-        }
-        return new MechanismType(anyLong());
+    @Override
+    public String text() {
+        String s = anyText();
+        if (s == null) valid = false;
+        return s;
+    }
+
+    @Override
+    public MechanismInformationFlags[] flagsOut() {
+        return r.nextInt(8) == 0 ? null : new MechanismInformationFlags[r.nextInt(3)];
+    }
+
+    @Override
+    public int[] keySizesOut() {
+        return r.nextInt(8) == 0 ? null : new int[r.nextInt(4)];
+    }
+
+    /** Codec arguments: any array sizes, nulls, wrong dates. */
+    @Override
+    public byte[] encoded() {
+        return r.nextInt(6) == 0 ? null : random(r.nextInt(12));
+    }
+
+    @Override
+    public String[] date() {
+        if (r.nextInt(4) == 0) return new String[] {"31", "12", "2026"};
+        return new String[] {anyText(), anyText(), anyText()};
+    }
+
+    @Override
+    public String[] dateOut() {
+        return r.nextInt(3) == 0 ? new String[3] : r.nextInt(5) == 0 ? null : new String[r.nextInt(5)];
     }
 
     private long anyLong() {
@@ -165,13 +195,6 @@ final class HostileDriver {
         }
     }
 
-    /** A required array: null or empty ones make the native answer null. */
-    private byte[] required(boolean[] v) {
-        byte[] b = bytes();
-        if (b == null || b.length == 0) v[0] = false;
-        return b;
-    }
-
     private byte[] random(int n) {
         byte[] b = new byte[n];
         r.nextBytes(b);
@@ -179,7 +202,8 @@ final class HostileDriver {
     }
 
     /** Offset and length of a slice of b: inside, at and past the ends, negative, huge. */
-    private int[] slice(byte[] b, boolean[] v) {
+    @Override
+    public int[] slice(byte[] b) {
         int n = b == null ? 0 : b.length;
         int off, len;
         switch (r.nextInt(10)) {
@@ -195,11 +219,11 @@ final class HostileDriver {
                 off = n == 0 ? 0 : r.nextInt(n);
                 len = n - off == 0 ? 0 : 1 + r.nextInt(n - off);
         }
-        if (b == null || off < 0 || len <= 0 || (long) off + len > n) v[0] = false;
+        if (b == null || off < 0 || len <= 0 || (long) off + len > n) valid = false;
         return new int[] {off, len};
     }
 
-    private String text() {
+    private String anyText() {
         switch (r.nextInt(8)) {
             case 0: return null;
             case 1: return "";
@@ -215,16 +239,11 @@ final class HostileDriver {
         }
     }
 
-    private String requiredText(boolean[] v) {
-        String s = text();
-        if (s == null) v[0] = false;
-        return s;
-    }
-
-    private TemplateAttribute[] template(boolean[] v) {
+    @Override
+    public TemplateAttribute[] template() {
         int kind = r.nextInt(30);
         if (kind == 0) {
-            v[0] = false;
+            valid = false;
             return null;
         }
         int n = kind == 1 ? 2000 + r.nextInt(3000) : r.nextInt(6);
@@ -232,16 +251,16 @@ final class HostileDriver {
         for (int i = 0; i < n; i++) {
             int k = r.nextInt(40);
             if (k == 0) {
-                v[0] = false;  // a null element
+                valid = false;  // a null element
                 continue;
             }
             AttributeType type = k == 1 ? null : new AttributeType(anyLong() & (r.nextBoolean() ? 0xFF : -1L));
-            if (type == null) v[0] = false;
+            if (type == null) valid = false;
             Object value;
             switch (r.nextInt(12)) {
-                case 0: value = "not bytes"; v[0] = false; break;
-                case 1: value = new long[] {1}; v[0] = false; break;
-                case 2: value = Integer.valueOf(7); v[0] = false; break;
+                case 0: value = "not bytes"; valid = false; break;
+                case 1: value = new long[] {1}; valid = false; break;
+                case 2: value = Integer.valueOf(7); valid = false; break;
                 case 3: case 4: value = null; break;
                 default: value = bytes(); if (value == null) value = new byte[0];
             }
@@ -250,10 +269,11 @@ final class HostileDriver {
         return t;
     }
 
-    private Handle[] handles(boolean[] v) {
+    @Override
+    public Handle[] handles() {
         int kind = r.nextInt(20);
         if (kind == 0) {
-            v[0] = false;
+            valid = false;
             return null;
         }
         int n = kind == 1 ? 10000 : r.nextInt(9);
@@ -262,251 +282,57 @@ final class HostileDriver {
         return h;
     }
 
-    // ---- the natives --------------------------------------------------------------------
-
-    private Object invoke(NativeCryptokiFunctions f, int which, boolean[] v) {
-        switch (which) {
-            case 0: {  // rebinding is rare: it costs a module load
-                if (!shared && r.nextInt(50) == 0) rebind();
-                return "skip";
-            }
-            // Stubs: they answer zero (false, null) and call nothing.
-            case 1: return f.check() ? null : "skip";
-            case 2: return f.deriveKeyNative(session(v), mechanism(v), bytes(), handle(v), template(v)) == null
-                    ? "skip" : null;
-            case 3: return f.getFunctionStatus(session(v)) == null ? "skip" : null;
-            case 4: return f.cancelFunction(session(v)) == null ? "skip" : null;
-            case 5: return codecs(v);
-            case 6: return f.getInfo();
-            case 7: return f.getSlotList(r.nextBoolean());
-            case 8: return f.getSlotInfo(slot(v));
-            case 9: return f.getTokenInfo(slot(v));
-            case 10: return f.getMechanismList(slot(v));
-            case 11: {
-                MechanismInformationFlags[] flags = r.nextInt(8) == 0 ? null
-                        : new MechanismInformationFlags[r.nextInt(3)];
-                int[] sizes = r.nextInt(8) == 0 ? null : new int[r.nextInt(4)];
-                return f.getMechanismInfo(slot(v), mechanism(v), flags, sizes);
-            }
-            case 12: return f._waitForSlotEvent(r.nextBoolean());
-            case 13: return f.initToken(slot(v), requiredText(v), requiredText(v));
-            case 14: return f.initPIN(session(v), requiredText(v));
-            case 15: return f.setPIN(session(v), requiredText(v), requiredText(v));
-            case 16: {
-                UserType u = r.nextInt(20) == 0 ? null : new UserType(r.nextInt(5) - 1, null);
-                if (u == null) v[0] = false;
-                return f.login(session(v), u, requiredText(v));
-            }
-            case 17: return f.logout(session(v));
-            case 18: return f.openSession(slot(v), flags(v));
-            case 19: {
-                // Each notifying session keeps one global reference for good: rare.
-                if (r.nextInt(20) != 0) return "skip";
-                NotifyEventHandler h = null;
-                if (r.nextBoolean()) h = (s, e) -> { };
-                else v[0] = false;
-                return f.openSession(slot(v), flags(v), h);
-            }
-            case 20: return f.closeSession(session(v));
-            case 21: return f.closeAllSessions(slot(v));
-            case 22: return f.getSessionInfo(session(v));
-            case 23: return f.getOperationState(session(v));
-            case 24: {
-                byte[] state = bytes();
-                if (state == null) v[0] = false;
-                return f.setOperationState(session(v), state, handle(v), handle(v));
-            }
-            case 25: return f.createObjectNative(session(v), template(v));
-            case 26: return f.copyObjectNative(session(v), handle(v), template(v));
-            case 27: return f.destroyObject(session(v), handle(v));
-            case 28: return f.getObjectSize(session(v), handle(v));
-            case 29: return f.getAttributeValueNative(session(v), handle(v), template(v));
-            case 30: return f.setAttributeValueNative(session(v), handle(v), template(v));
-            case 31: return f.findObjectsInitNative(session(v), template(v));
-            case 32: return f.findObjects(session(v), handles(v));
-            case 33: return f.findObjectsFinal(session(v));
-            case 34: return f.encryptInit(session(v), mechanism(v), bytes(), handle(v));
-            case 35: return f.decryptInit(session(v), mechanism(v), bytes(), handle(v));
-            case 36: return f.digestInit(session(v), mechanism(v), bytes());
-            case 37: return f.signInit(session(v), mechanism(v), bytes(), handle(v));
-            case 38: return f.signRecoverInit(session(v), mechanism(v), bytes(), handle(v));
-            case 39: return f.verifyInit(session(v), mechanism(v), bytes(), handle(v));
-            case 40: return f.verifyRecoverInit(session(v), mechanism(v), bytes(), handle(v));
-            case 41: case 42: case 43: case 44: case 45: case 46: case 47: case 48: case 49: case 50:
-            case 51: case 52: case 53: case 54: {
-                SessionHandle s = session(v);
-                byte[] b = bytes();
-                int[] sl = slice(b, v);
-                switch (which) {
-                    case 41: return f.encrypt(s, b, sl[0], sl[1]);
-                    case 42: return f.decrypt(s, b, sl[0], sl[1]);
-                    case 43: return f.digest(s, b, sl[0], sl[1]);
-                    case 44: return f.sign(s, b, sl[0], sl[1]);
-                    case 45: return f.signRecover(s, b, sl[0], sl[1]);
-                    case 46: return f.encryptUpdate(s, b, sl[0], sl[1]);
-                    case 47: return f.decryptUpdate(s, b, sl[0], sl[1]);
-                    case 48: return f.digestEncryptUpdate(s, b, sl[0], sl[1]);
-                    case 49: return f.decryptDigestUpdate(s, b, sl[0], sl[1]);
-                    case 50: return f.signEncryptUpdate(s, b, sl[0], sl[1]);
-                    case 51: return f.decryptVerifyUpdate(s, b, sl[0], sl[1]);
-                    case 52: return f.digestUpdate(s, b, sl[0], sl[1]);
-                    case 53: return f.signUpdate(s, b, sl[0], sl[1]);
-                    default: return f.verifyUpdate(s, b, sl[0], sl[1]);
-                }
-            }
-            case 55: return f.verifyRecover(session(v), required(v));
-            case 56: return f.encryptFinal(session(v));
-            case 57: return f.decryptFinal(session(v));
-            case 58: return f.digestFinal(session(v));
-            case 59: return f.signFinal(session(v));
-            case 60: return f.digestKey(session(v), handle(v));
-            case 61: {
-                SessionHandle s = session(v);
-                byte[] b = bytes();
-                int[] sl = slice(b, v);
-                return f.verify(s, b, sl[0], sl[1], required(v));
-            }
-            case 62: {
-                byte[] sig = bytes();
-                if (sig == null) v[0] = false;
-                return f.verifyFinal(session(v), sig);
-            }
-            case 63: return f.generateKeyNative(session(v), mechanism(v), bytes(), template(v));
-            case 64: return f.generateKeyPairNative(session(v), mechanism(v), bytes(), template(v), template(v));
-            case 65: return f.wrapKey(session(v), mechanism(v), bytes(), handle(v), handle(v));
-            case 66: return f.unwrapKeyNative(session(v), mechanism(v), bytes(), handle(v), required(v), template(v));
-            case 67: {
-                byte[] seedBytes = bytes();
-                if (seedBytes == null) v[0] = false;
-                return f.seedRandom(session(v), seedBytes);
-            }
-            case 68: {
-                byte[] buf = bytes();
-                if (buf == null) v[0] = false;
-                return f.generateRandom(session(v), buf);
-            }
-            case 69: {  // lifecycle natives on a fresh object (a missing module ends the process by design)
-                NativeCryptokiFunctions other = new NativeCryptokiFunctions();
-                if (other.doInitialize() != 0) return null;
-                other.finalize();
-                other.finalize();
-                return "skip";
-            }
-            default: return codecs(v);
-        }
-    }
-
-    private OpenSessionFlags flags(boolean[] v) {
-        if (r.nextInt(20) == 0) {
-            v[0] = false;
-            return null;
-        }
-        return new OpenSessionFlags(anyLong());
-    }
-
-    /** The static codecs: any array sizes, nulls, wrong dates. */
-    private Object codecs(boolean[] v) {
-        byte[] b = r.nextInt(6) == 0 ? null : new byte[r.nextInt(12)];
-        if (b != null) r.nextBytes(b);
-        switch (r.nextInt(9)) {
-            case 0: return NativeCryptokiFunctions.getULongSize() + NativeCryptokiFunctions.getBoolSize()
-                    + NativeCryptokiFunctions.getDateSize() > 0 ? "skip" : null;
-            case 1: NativeCryptokiFunctions.encodeULong(anyLong(), b); return "skip";
-            case 2: NativeCryptokiFunctions.decodeULong(b); return "skip";
-            case 3: NativeCryptokiFunctions.encodeBool(r.nextBoolean(), b); return "skip";
-            case 4: NativeCryptokiFunctions.decodeBool(b); return "skip";
-            case 5: NativeCryptokiFunctions.encodeDate(text(), text(), text(), b); return "skip";
-            case 6: {
-                String[] dmy = r.nextInt(5) == 0 ? null : new String[r.nextInt(5)];
-                try {
-                    NativeCryptokiFunctions.decodeDate(b, dmy);
-                } catch (ArrayIndexOutOfBoundsException e) {
-                    // by design for an output of fewer than three elements
-                    if (dmy == null || dmy.length >= 3) throw e;
-                }
-                return "skip";
-            }
-            case 7: NativeCryptokiFunctions.encodeDate("31", "12", "2026", b); return "skip";
-            default: NativeCryptokiFunctions.decodeDate(b, new String[3]); return "skip";
-        }
-    }
-
     // ---- the rules ----------------------------------------------------------------------
 
-    private static final Map<Class<?>, Method[]> ACCESSORS = new ConcurrentHashMap<>();
-
-    private void check(int which, Object result, boolean valid) {
+    private void check(Natives.Case k, Object result) {
+        switch (k.shape()) {
+            case LIFECYCLE:
+                if (!Integer.valueOf(0).equals(result)) fail(k, "doInitialize() answered " + result);
+                return;
+            case STUB:
+                if (result != null && !Boolean.FALSE.equals(result)) fail(k, "a stub that answered " + result);
+                return;
+            case CODEC:
+                if (result instanceof Integer size && size <= 0) fail(k, "a size of " + size);
+                return;
+            default:
+        }
         if (result == null) {
             nullResults++;
-            if (valid || which <= 4) fail(which, "null result for valid arguments, or a stub that answered");
+            if (valid) fail(k, "null result for valid arguments");
             return;
         }
-        if (result instanceof String) return;
-        ReturnValue rv = result instanceof ReturnValue ? (ReturnValue) result : (ReturnValue) get(result, "rv");
-        if (rv == null) fail(which, "result without a code: " + result);
-        checkUlong(which, rv.getValue(), "code");
-        Object data = get(result, "data");
-        // Information records may carry undefined contents beside a failure;
-        // byte and list data never do.
-        if (data != null && data.getClass().isArray() && !rv.isOk()) fail(which, "data beside " + rv);
-        if (data instanceof Handle) checkUlong(which, ((Handle) data).getValue(), "handle");
-        if (data instanceof SessionHandle) checkUlong(which, ((SessionHandle) data).getHandle(), "session");
-        if (data instanceof SlotId) checkUlong(which, ((SlotId) data).getId(), "slot");
-        if (data instanceof SlotId[]) {
-            for (SlotId s : (SlotId[]) data) {
-                if (s == null) fail(which, "null slot id in the list");
-                checkUlong(which, s.getId(), "slot");
+        ReturnValue rv = Natives.code(result);
+        if (rv == null) fail(k, "result without a code: " + result);
+        checkUlong(k, rv.getValue(), "code");
+        for (Object part : Natives.parts(result)) {
+            // Information records may carry undefined contents beside a failure;
+            // byte and list data never do.
+            if (part != null && part.getClass().isArray() && !rv.isOk()) fail(k, "data beside " + rv);
+            if (part instanceof SlotId[] || part instanceof MechanismType[]) {
+                for (Object o : (Object[]) part) {
+                    if (o == null) fail(k, "null element in the list");
+                    checkPart(k, o);
+                }
             }
-        }
-        if (data instanceof MechanismType[]) {
-            for (MechanismType m : (MechanismType[]) data) {
-                if (m == null) fail(which, "null mechanism in the list");
-                checkUlong(which, m.getType(), "mechanism");
-            }
-        }
-        if (result instanceof GenerateKeyPairResult) {
-            GenerateKeyPairResult k = (GenerateKeyPairResult) result;
-            if (k.getPublicKeyHandle() != null) checkUlong(which, k.getPublicKeyHandle().getValue(), "public key");
-            if (k.getPrivateKeyHandle() != null) checkUlong(which, k.getPrivateKeyHandle().getValue(), "private key");
-        }
-        Handle made = result instanceof GenerateKeyResult ? ((GenerateKeyResult) result).getKeyHandle()
-                : result instanceof CreateObjectResult ? ((CreateObjectResult) result).getObjectHandle()
-                : result instanceof CopyObjectResult ? ((CopyObjectResult) result).getObjectHandle() : null;
-        if (made != null) checkUlong(which, made.getValue(), "object handle");
-        if (result instanceof GetObjectSizeResult) checkUlong(which, ((GetObjectSizeResult) result).getSize(), "size");
-    }
-
-    private void checkUlong(int which, long value, String what) {
-        if (is32 && (value < 0 || value > 0xFFFFFFFFL)) fail(which, what + " not zero-extended: " + value);
-    }
-
-    private void fail(int which, String why) {
-        throw new AssertionError("native #" + which + ": " + why + " (seed " + seed + ")");
-    }
-
-    /** The code ("rv") or the payload ("data") of a result record, by its getters. */
-    private static Object get(Object result, String part) {
-        Method[] m = ACCESSORS.computeIfAbsent(result.getClass(), HostileDriver::accessors);
-        Method which = part.equals("rv") ? m[0] : m[1];
-        if (which == null) return null;
-        try {
-            return which.invoke(result);
-        } catch (java.lang.reflect.InvocationTargetException e) {
-            if (e.getCause() instanceof OutOfMemoryError) throw (OutOfMemoryError) e.getCause();
-            throw new AssertionError(e);
-        } catch (ReflectiveOperationException e) {
-            throw new AssertionError(e);
+            checkPart(k, part);
         }
     }
 
-    private static Method[] accessors(Class<?> c) {
-        Method rv = null, data = null;
-        for (Method m : c.getMethods()) {
-            if (m.getParameterCount() != 0 || m.getDeclaringClass() == Object.class) continue;
-            if (m.getReturnType() == ReturnValue.class) rv = m;
-            else if (m.getName().startsWith("get") && data == null && m.getReturnType() != int.class
-                    && m.getReturnType() != long.class && m.getReturnType() != Handle.class) data = m;
-        }
-        return new Method[] {rv, data};
+    /** Handles, ids and sizes arrive zero-extended. */
+    private void checkPart(Natives.Case k, Object part) {
+        if (part instanceof Handle h) checkUlong(k, h.getValue(), "handle");
+        if (part instanceof SessionHandle s) checkUlong(k, s.getHandle(), "session");
+        if (part instanceof SlotId s) checkUlong(k, s.getId(), "slot");
+        if (part instanceof MechanismType m) checkUlong(k, m.getType(), "mechanism");
+        if (part instanceof Long size) checkUlong(k, size, "size");
+    }
+
+    private void checkUlong(Natives.Case k, long value, String what) {
+        if (is32 && (value < 0 || value > 0xFFFFFFFFL)) fail(k, what + " not zero-extended: " + value);
+    }
+
+    private void fail(Natives.Case k, String why) {
+        throw new AssertionError(k + ": " + why + " (seed " + seed + ")");
     }
 }
