@@ -34,6 +34,11 @@ if lock_imports=$(grep -E "$locks" <<< "$imported"); then
     echo "imports lock or atomic functions:" $lock_imports; fail=1
 fi
 
+# The JVM owns the signals: the library installs no handler and blocks none.
+if signal_imports=$(grep -E '^(sigaction|signal|sigset|bsd_signal|sysv_signal|sigprocmask|pthread_sigmask)$' <<< "$imported"); then
+    echo "imports signal functions:" $signal_imports; fail=1
+fi
+
 # Every JNI export must be a native the Java class declares (the one alias
 # under the unescaped underscore name aside).
 header=$build/java/include/quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h
@@ -42,5 +47,5 @@ for sym in $(echo "$want" | grep '^Java_'); do
     grep -q "JNICALL $sym\$" "$header" || { echo "export $sym is not declared by the Java class"; fail=1; }
 done
 
-[ $fail = 0 ] && echo "exports: $(echo "$actual" | wc -l) symbols, needed libraries and SONAME as pinned, no lock imported"
+[ $fail = 0 ] && echo "exports: $(echo "$actual" | wc -l) symbols, needed libraries and SONAME as pinned, no lock or signal function imported"
 exit $fail
