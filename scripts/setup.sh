@@ -11,7 +11,8 @@ want_windows=0
 pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
       openjdk-17-jdk-headless:i386 libstdc++6:i386 libc6-dev-i386
       qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
-      libp11-kit-dev junit5 binutils file libssl3:i386)
+      libp11-kit-dev junit5 binutils file libssl3:i386
+      dpkg-dev lintian zip)
 [ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
