@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Linux widths (mock module,
-# SoftHSM2, NSS softoken, export checks, sanitizers) and deskrun.dll under Wine.
+# SoftHSM2, NSS softoken, export checks, sanitizers), deskrun.dll under Wine,
+# and the Debian packages installed and used as a user would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --windows
@@ -19,4 +20,6 @@ if [ -x scripts/test-deskrun.sh ]; then
     echo "=== deskrun.dll ==="
     bash scripts/test-deskrun.sh || status=1
 fi
+echo "=== packages ==="
+bash scripts/test-packages.sh || status=1
 exit $status
