@@ -75,10 +75,14 @@ struct Outstanding {
     std::unique_ptr<char[]> chars;
 };
 Outstanding outstanding[8];
-int stringsTaken = 0;
+int stringsTaken = 0;  // GetStringUTFChars calls, failed ones included
 int badReleases = 0;
+int failingTake = 0;   // this call (1 = the first) fails as out of memory
 
 const char* JNICALL fakeGetStringUTFChars(JNIEnv*, jstring string, jboolean* isCopy) {
+    if (++stringsTaken == failingTake) {
+        return nullptr;
+    }
     const char* utf = reinterpret_cast<FakeString*>(string)->utf;
     for (Outstanding& slot : outstanding) {
         if (!slot.chars) {
@@ -89,7 +93,6 @@ const char* JNICALL fakeGetStringUTFChars(JNIEnv*, jstring string, jboolean* isC
             if (isCopy != nullptr) {
                 *isCopy = JNI_TRUE;
             }
-            ++stringsTaken;
             return slot.chars.get();
         }
     }
@@ -130,6 +133,7 @@ void resetStrings() {
     }
     stringsTaken = 0;
     badReleases = 0;
+    failingTake = 0;
 }
 
 // Only the string functions are filled: any other JNI call crashes the test.
@@ -360,20 +364,24 @@ std::string currentDirectoryUtf8() {
 }
 
 // Calls the native as Java would and checks the string bookkeeping around it.
+// With failTake, that GetStringUTFChars call fails: the native must then ask
+// for no further string and leave the shell alone.
 jint callShellExecute(jint window, FakeString* operation, FakeString* file, FakeString* parameters,
-                      FakeString* directory, jint showCommand) {
+                      FakeString* directory, jint showCommand, int failTake = 0) {
     resetStrings();
+    failingTake = failTake;
     lastShellCall = ShellCall();
     jint result = natives.shellExecute(&jniEnv, nullptr, window, operation ? javaString(*operation) : nullptr,
                                        file ? javaString(*file) : nullptr,
                                        parameters ? javaString(*parameters) : nullptr,
                                        directory ? javaString(*directory) : nullptr, showCommand);
     int given = (operation ? 1 : 0) + (file ? 1 : 0) + (parameters ? 1 : 0) + (directory ? 1 : 0);
-    expect(lastShellCall.count == 1, "ShellExecuteA called %d times", lastShellCall.count);
-    expect(stringsTaken == given, "%d strings taken for %d given", stringsTaken, given);
+    int wantTaken = failTake > 0 ? failTake : given;
+    expect(lastShellCall.count == (failTake > 0 ? 0 : 1), "ShellExecuteA called %d times", lastShellCall.count);
+    expect(stringsTaken == wantTaken, "%d strings asked for, want %d", stringsTaken, wantTaken);
     expect(outstandingCount() == 0 && badReleases == 0, "%d strings not released, %d bad releases",
            outstandingCount(), badReleases);
-    expect(lastShellCall.stringsLive, "a string was released before the shell call");
+    expect(failTake > 0 || lastShellCall.stringsLive, "a string was released before the shell call");
     return result;
 }
 
@@ -607,6 +615,20 @@ void testMissingFile() {
 // the shell then reads them in the ANSI code page. A copy of the child named
 // by those same bytes through CopyFileA (also ANSI) is what it must find;
 // a native that decoded the UTF-8 would look for a file that does not exist.
+void testStringFailure() {
+    begin("shellExecute stops before the shell when a string's characters cannot be had");
+    FakeString open{"open"};
+    FakeString file{childPath.c_str()};
+    FakeString parameters{"alpha"};
+    FakeString directory{"C:\\"};
+    for (int failing = 1; failing <= 4; ++failing) {
+        jint result = callShellExecute(0, &open, &file, &parameters, &directory, 5, failing);
+        expect(result == SE_ERR_OOM, "string %d failing: shellExecute gave %ld, want SE_ERR_OOM", failing,
+               static_cast<long>(result));
+    }
+    end();
+}
+
 void testNonAsciiFileName() {
     begin("shellExecute hands a non-ASCII file name over as its modified UTF-8 bytes");
     // e-acute, then U+1F600 as modified UTF-8 writes it: two 3-byte surrogates,
@@ -854,6 +876,7 @@ int main(int argc, char** argv) {
     testNullStrings();
     testStringsReachChild();
     testMissingFile();
+    testStringFailure();
     testNonAsciiFileName();
     testEnableWindow();
     testSetForegroundWindow();
