@@ -2,7 +2,7 @@
 # Installs everything the build and the tests need on a Debian 12 x86-64
 # machine (run as root). Safe to run again: it only adds what is missing.
 #   scripts/setup.sh            packages for the Linux builds and tests
-#   scripts/setup.sh --windows  also the mingw cross-compilers, wine64, xvfb
+#   scripts/setup.sh --windows  also the mingw cross-compilers, 64- and 32-bit Wine, xvfb
 set -euo pipefail
 
 want_windows=0
@@ -13,7 +13,7 @@ pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
       qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
       libp11-kit-dev junit5 binutils file libssl3:i386
       dpkg-dev lintian zip)
-[ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth)
+[ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine32:i386 xvfb xauth)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386

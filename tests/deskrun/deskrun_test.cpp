@@ -308,11 +308,21 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
+// How long a child process may take, in milliseconds: DESKRUN_CHILD_WAIT
+// seconds, 30 unless set (32-bit Wine under qemu-user takes minutes to start
+// a process).
+DWORD childWaitMs() {
+    char value[16];
+    DWORD size = GetEnvironmentVariableA("DESKRUN_CHILD_WAIT", value, sizeof value);
+    unsigned long seconds = size > 0 && size < sizeof value ? std::strtoul(value, nullptr, 10) : 0;
+    return seconds > 0 ? static_cast<DWORD>(seconds * 1000) : 30000;
+}
+
 // Waits for the child started through the shell to write its report; a
 // complete report ends with "end=1". Wine shows the renamed file a moment
 // before the child lets go of it (opening fails then), so read until complete.
 bool awaitChildReport(std::string& report) {
-    for (int waited = 0; waited < 20000; waited += 20) {
+    for (DWORD waited = 0, limit = childWaitMs(); waited < limit; waited += 20) {
         if (GetFileAttributesA(childOut.c_str()) != INVALID_FILE_ATTRIBUTES) {
             report = readFile(childOut);
             if (report.size() >= 6 && report.compare(report.size() - 6, 6, "end=1\n") == 0) {
@@ -755,7 +765,7 @@ bool runChild(const char* mode, const std::string& dllPath, DWORD& processId, DW
     }
     // Keep serving this process's windows meanwhile: a child that wrongly
     // activates one of them waits for their answers.
-    DWORD deadline = GetTickCount() + 30000;
+    DWORD deadline = GetTickCount() + childWaitMs();
     bool finished = false;
     while (!finished && static_cast<LONG>(deadline - GetTickCount()) > 0) {
         DWORD woken = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT);
