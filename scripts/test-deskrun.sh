@@ -39,8 +39,8 @@ if [ "${1:-}" = "--under-display" ]; then
         # The 64-bit prefix is made without the 32-bit loader: its 32-bit
         # half goes unused, and under qemu-user it takes minutes to set up.
         hide32=()
-        [ "$2" = x64 ] && hide32=(unshare --mount --propagation private
-                                  sh -c 'mount --bind /dev/null /usr/lib/wine/wine && exec "$@"' sh)
+        [ "$2" = x64 ] && [ -e /usr/lib/wine/wine ] && unshare --mount true 2>/dev/null &&
+            hide32=(unshare --mount --propagation private sh -c 'mount --bind /dev/null /usr/lib/wine/wine && exec "$@"' sh)
         WINEDLLOVERRIDES="mscoree,mshtml=" "${hide32[@]}" "$wine" wineboot -i >/dev/null 2>&1 || true
         # A crash must end the program with a backtrace, not wait on a dialog.
         "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
