@@ -66,7 +66,9 @@ check "i386 library keeps its SONAME and depends on what it needs" depends_are_n
 deps=$(dpkg-deb -f "${debs[0]}" Depends | tr ',' '\n' | sed 's/(.*)//; s/ //g' | sort -u)
 mkdir -p "$dpkgroot/var/lib/dpkg/info" "$dpkgroot/var/lib/dpkg/updates"
 for arch in amd64 i386; do
-    for p in $deps; do dpkg-query -s "$p:$arch" && echo || true; done
+    for p in $deps; do
+        dpkg-query -s "$p:$arch" && echo && touch "$dpkgroot/var/lib/dpkg/info/$p:$arch.list" || true
+    done
 done > "$dpkgroot/var/lib/dpkg/status"
 dpkg --root="$dpkgroot" --add-architecture i386
 
