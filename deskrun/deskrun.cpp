@@ -16,12 +16,19 @@
 namespace {
 
 // The modified UTF-8 bytes of a Java string for the life of the guard;
-// a null string stays a null pointer.
+// a null string stays a null pointer. GetStringUTFChars answers null only
+// with an OutOfMemoryError pending, after which JNI allows nothing but
+// releases: such a failure clears ok, and a guard made while ok is false
+// takes nothing.
 class UtfChars {
 public:
-    UtfChars(JNIEnv* env, jstring string)
+    UtfChars(JNIEnv* env, jstring string, bool& ok)
         : env_(env), string_(string),
-          chars_(string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr) {}
+          chars_(ok && string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr) {
+        if (string != nullptr && chars_ == nullptr) {
+            ok = false;
+        }
+    }
     ~UtfChars() {
         if (chars_ != nullptr) {
             env_->ReleaseStringUTFChars(string_, chars_);
@@ -74,10 +81,16 @@ JNIEXPORT jint JNICALL Java_quorvel_deskrun_Deskrun_shellExecute(
     jstring directory, jint showCommand) {
     HWND owner = window <= 0 ? GetDesktopWindow() : reinterpret_cast<HWND>(static_cast<LONG_PTR>(window));
     // The bytes go to the ANSI entry point as they are, without conversion.
-    UtfChars operationChars(env, operation);
-    UtfChars fileChars(env, file);
-    UtfChars parametersChars(env, parameters);
-    UtfChars directoryChars(env, directory);
+    bool ok = true;
+    UtfChars operationChars(env, operation, ok);
+    UtfChars fileChars(env, file, ok);
+    UtfChars parametersChars(env, parameters, ok);
+    UtfChars directoryChars(env, directory, ok);
+    if (!ok) {
+        // The shell's own answer for lack of memory; Java sees the pending
+        // OutOfMemoryError rather than this value.
+        return SE_ERR_OOM;
+    }
     HINSTANCE result = ShellExecuteA(owner, operationChars.get(), fileChars.get(), parametersChars.get(),
                                      directoryChars.get(), deskrun::toShowCommand(showCommand));
     return static_cast<jint>(reinterpret_cast<INT_PTR>(result));

@@ -2,7 +2,7 @@
 # Installs everything the build and the tests need on a Debian 12 x86-64
 # machine (run as root). Safe to run again: it only adds what is missing.
 #   scripts/setup.sh            packages for the Linux builds and tests
-#   scripts/setup.sh --windows  also the mingw cross-compilers, wine64, xvfb
+#   scripts/setup.sh --windows  also the mingw cross-compilers, 64- and 32-bit Wine, xvfb
 set -euo pipefail
 
 want_windows=0
@@ -11,8 +11,9 @@ want_windows=0
 pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
       openjdk-17-jdk-headless:i386 libstdc++6:i386 libc6-dev-i386
       qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
-      libp11-kit-dev junit5 binutils file libssl3:i386 gcovr valgrind)
-[ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth)
+      libp11-kit-dev junit5 binutils file libssl3:i386 gcovr valgrind
+      dpkg-dev lintian zip)
+[ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine32:i386 xvfb xauth)
 # The modules tier (tests/modules/run.sh): real modules of both widths and the
 # services they use. The i386 builds that cannot be installed beside their
 # amd64 ones (tpm2-pkcs11, opencryptoki) are extracted by scripts/build.sh.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Linux widths (mock module,
-# SoftHSM2, NSS softoken, export checks, sanitizers), line and branch coverage
-# of corvale/ by the x64 suites, and deskrun.dll under Wine.
+# SoftHSM2, NSS softoken, export checks, sanitizers), the real modules' tier,
+# line and branch coverage of corvale/ by the x64 suites, deskrun.dll under
+# Wine, and the Debian packages installed and used as a user would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --windows
@@ -27,4 +28,6 @@ if [ -x scripts/test-deskrun.sh ]; then
     echo "=== deskrun.dll ==="
     bash scripts/test-deskrun.sh || status=1
 fi
+echo "=== packages ==="
+bash scripts/test-packages.sh || status=1
 exit $status

@@ -75,10 +75,14 @@ struct Outstanding {
     std::unique_ptr<char[]> chars;
 };
 Outstanding outstanding[8];
-int stringsTaken = 0;
+int stringsTaken = 0;  // GetStringUTFChars calls, failed ones included
 int badReleases = 0;
+int failingTake = 0;   // this call (1 = the first) fails as out of memory
 
 const char* JNICALL fakeGetStringUTFChars(JNIEnv*, jstring string, jboolean* isCopy) {
+    if (++stringsTaken == failingTake) {
+        return nullptr;
+    }
     const char* utf = reinterpret_cast<FakeString*>(string)->utf;
     for (Outstanding& slot : outstanding) {
         if (!slot.chars) {
@@ -89,7 +93,6 @@ const char* JNICALL fakeGetStringUTFChars(JNIEnv*, jstring string, jboolean* isC
             if (isCopy != nullptr) {
                 *isCopy = JNI_TRUE;
             }
-            ++stringsTaken;
             return slot.chars.get();
         }
     }
@@ -130,6 +133,7 @@ void resetStrings() {
     }
     stringsTaken = 0;
     badReleases = 0;
+    failingTake = 0;
 }
 
 // Only the string functions are filled: any other JNI call crashes the test.
@@ -304,11 +308,21 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
+// How long a child process may take, in milliseconds: DESKRUN_CHILD_WAIT
+// seconds, 30 unless set (32-bit Wine under qemu-user takes minutes to start
+// a process).
+DWORD childWaitMs() {
+    char value[16];
+    DWORD size = GetEnvironmentVariableA("DESKRUN_CHILD_WAIT", value, sizeof value);
+    unsigned long seconds = size > 0 && size < sizeof value ? std::strtoul(value, nullptr, 10) : 0;
+    return seconds > 0 ? static_cast<DWORD>(seconds * 1000) : 30000;
+}
+
 // Waits for the child started through the shell to write its report; a
 // complete report ends with "end=1". Wine shows the renamed file a moment
 // before the child lets go of it (opening fails then), so read until complete.
 bool awaitChildReport(std::string& report) {
-    for (int waited = 0; waited < 20000; waited += 20) {
+    for (DWORD waited = 0, limit = childWaitMs(); waited < limit; waited += 20) {
         if (GetFileAttributesA(childOut.c_str()) != INVALID_FILE_ATTRIBUTES) {
             report = readFile(childOut);
             if (report.size() >= 6 && report.compare(report.size() - 6, 6, "end=1\n") == 0) {
@@ -360,20 +374,24 @@ std::string currentDirectoryUtf8() {
 }
 
 // Calls the native as Java would and checks the string bookkeeping around it.
+// With failTake, that GetStringUTFChars call fails: the native must then ask
+// for no further string and leave the shell alone.
 jint callShellExecute(jint window, FakeString* operation, FakeString* file, FakeString* parameters,
-                      FakeString* directory, jint showCommand) {
+                      FakeString* directory, jint showCommand, int failTake = 0) {
     resetStrings();
+    failingTake = failTake;
     lastShellCall = ShellCall();
     jint result = natives.shellExecute(&jniEnv, nullptr, window, operation ? javaString(*operation) : nullptr,
                                        file ? javaString(*file) : nullptr,
                                        parameters ? javaString(*parameters) : nullptr,
                                        directory ? javaString(*directory) : nullptr, showCommand);
     int given = (operation ? 1 : 0) + (file ? 1 : 0) + (parameters ? 1 : 0) + (directory ? 1 : 0);
-    expect(lastShellCall.count == 1, "ShellExecuteA called %d times", lastShellCall.count);
-    expect(stringsTaken == given, "%d strings taken for %d given", stringsTaken, given);
+    int wantTaken = failTake > 0 ? failTake : given;
+    expect(lastShellCall.count == (failTake > 0 ? 0 : 1), "ShellExecuteA called %d times", lastShellCall.count);
+    expect(stringsTaken == wantTaken, "%d strings asked for, want %d", stringsTaken, wantTaken);
     expect(outstandingCount() == 0 && badReleases == 0, "%d strings not released, %d bad releases",
            outstandingCount(), badReleases);
-    expect(lastShellCall.stringsLive, "a string was released before the shell call");
+    expect(failTake > 0 || lastShellCall.stringsLive, "a string was released before the shell call");
     return result;
 }
 
@@ -490,44 +508,47 @@ void testGetPid() {
 }
 
 void testShowCommands() {
-    begin("shellExecute maps every show command and the child receives it");
-    struct Row {
+    begin("shellExecute: every show command shows the child's window as its name says");
+    // How the child's main window ends when made normal, and when made
+    // maximized, then shown with the command it was started with. Pairs that
+    // act alike on a fresh window look alike here: MINIMIZE and
+    // SHOW_MIN_NO_ACTIVE; SHOW_NORMAL, RESTORE and (under Wine) SHOW_DEFAULT.
+    struct Case {
         jint java;
-        int expected;
+        const char* name;
+        const char* fromNormal;
+        const char* fromMaximized;
+        bool active;
     };
-    const Row rows[] = {{1, SW_HIDE},
-                        {2, SW_MAXIMIZE},
-                        {3, SW_MINIMIZE},
-                        {4, SW_RESTORE},
-                        {5, SW_SHOW},
-                        {6, SW_SHOWDEFAULT},
-                        {7, SW_SHOWMINIMIZED},
-                        {8, SW_SHOWMINNOACTIVE},
-                        {9, SW_SHOWNA},
-                        {10, SW_SHOWNOACTIVATE},
-                        {0, SW_SHOWNORMAL},
-                        {11, SW_SHOWNORMAL},
-                        {-5, SW_SHOWNORMAL},
-                        {static_cast<jint>(0x80000000u), SW_SHOWNORMAL}};
+    const Case cases[] = {{1, "HIDE", "hidden", "hidden", false},
+                          {2, "MAXIMIZE", "maximized", "maximized", true},
+                          {3, "MINIMIZE", "minimized", "minimized", false},
+                          {4, "RESTORE", "normal", "normal", true},
+                          {5, "SHOW", "normal", "maximized", true},
+                          {6, "SHOW_DEFAULT", "normal", "normal", true},
+                          {7, "SHOW_MINIMIZED", "minimized", "minimized", true},
+                          {8, "SHOW_MIN_NO_ACTIVE", "minimized", "minimized", false},
+                          {9, "SHOW_NA", "normal", "maximized", false},
+                          {10, "SHOW_NO_ACTIVATE", "normal", "normal", false},
+                          {0, "SHOW_NORMAL", "normal", "normal", true},
+                          {11, "11 (unknown)", "normal", "normal", true},
+                          {-5, "-5 (unknown)", "normal", "normal", true},
+                          {static_cast<jint>(0x80000000u), "0x80000000 (unknown)", "normal", "normal", true}};
     FakeString open{"open"};
     FakeString file{childPath.c_str()};
-    for (const Row& row : rows) {
-        jint result = callShellExecute(0, &open, &file, nullptr, nullptr, row.java);
-        expect(lastShellCall.show == row.expected, "show command %ld reached the shell as %d, want %d",
-               static_cast<long>(row.java), lastShellCall.show, row.expected);
-        if (!expect(result > 32, "show command %ld: shellExecute gave %ld", static_cast<long>(row.java),
-                    static_cast<long>(result))) {
-            continue;
-        }
+    for (const Case& c : cases) {
+        jint result = callShellExecute(0, &open, &file, nullptr, nullptr, c.java);
         std::string report;
-        if (!expect(awaitChildReport(report), "show command %ld: the child did not report", static_cast<long>(row.java))) {
+        if (!expect(result > 32, "%s: shellExecute gave %ld", c.name, static_cast<long>(result)) ||
+            !expect(awaitChildReport(report), "%s: the child did not report", c.name)) {
             continue;
         }
-        expect(field(report, "show") == std::to_string(row.expected), "show command %ld: child got show=%s, want %d",
-               static_cast<long>(row.java), field(report, "show").c_str(), row.expected);
         expect((std::strtoul(field(report, "flags").c_str(), nullptr, 10) & STARTF_USESHOWWINDOW) != 0,
-               "show command %ld: child's flags %s lack STARTF_USESHOWWINDOW", static_cast<long>(row.java),
-               field(report, "flags").c_str());
+               "%s: child's flags %s lack STARTF_USESHOWWINDOW", c.name, field(report, "flags").c_str());
+        std::string got = field(report, "from-normal") + "/" + field(report, "from-maximized") +
+                          (field(report, "active") == "1" ? " active" : "");
+        std::string want = std::string(c.fromNormal) + "/" + c.fromMaximized + (c.active ? " active" : "");
+        expect(got == want, "%s: the window became %s, want %s", c.name, got.c_str(), want.c_str());
     }
     end();
 }
@@ -607,6 +628,20 @@ void testMissingFile() {
 // the shell then reads them in the ANSI code page. A copy of the child named
 // by those same bytes through CopyFileA (also ANSI) is what it must find;
 // a native that decoded the UTF-8 would look for a file that does not exist.
+void testStringFailure() {
+    begin("shellExecute stops before the shell when a string's characters cannot be had");
+    FakeString open{"open"};
+    FakeString file{childPath.c_str()};
+    FakeString parameters{"alpha"};
+    FakeString directory{"C:\\"};
+    for (int failing = 1; failing <= 4; ++failing) {
+        jint result = callShellExecute(0, &open, &file, &parameters, &directory, 5, failing);
+        expect(result == SE_ERR_OOM, "string %d failing: shellExecute gave %ld, want SE_ERR_OOM", failing,
+               static_cast<long>(result));
+    }
+    end();
+}
+
 void testNonAsciiFileName() {
     begin("shellExecute hands a non-ASCII file name over as its modified UTF-8 bytes");
     // e-acute, then U+1F600 as modified UTF-8 writes it: two 3-byte surrogates,
@@ -730,7 +765,7 @@ bool runChild(const char* mode, const std::string& dllPath, DWORD& processId, DW
     }
     // Keep serving this process's windows meanwhile: a child that wrongly
     // activates one of them waits for their answers.
-    DWORD deadline = GetTickCount() + 30000;
+    DWORD deadline = GetTickCount() + childWaitMs();
     bool finished = false;
     while (!finished && static_cast<LONG>(deadline - GetTickCount()) > 0) {
         DWORD woken = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT);
@@ -854,6 +889,7 @@ int main(int argc, char** argv) {
     testNullStrings();
     testStringsReachChild();
     testMissingFile();
+    testStringFailure();
     testNonAsciiFileName();
     testEnableWindow();
     testSetForegroundWindow();

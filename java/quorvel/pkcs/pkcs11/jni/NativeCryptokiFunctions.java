@@ -22,7 +22,29 @@ public class NativeCryptokiFunctions {
         if (path != null && !path.isEmpty()) {
             System.load(path);
         } else {
+            loadByName();
+        }
+    }
+
+    /** System.loadLibrary("corvale"), failing with one line that says where it looked. */
+    private static void loadByName() {
+        try {
             System.loadLibrary("corvale");
+        } catch (UnsatisfiedLinkError e) {
+            String file = System.mapLibraryName("corvale");
+            String searched = System.getProperty("java.library.path", "");
+            String found = null;
+            for (String dir : searched.split(java.io.File.pathSeparator)) {
+                if (found == null && !dir.isEmpty() && new java.io.File(dir, file).isFile()) {
+                    found = new java.io.File(dir, file).getPath();
+                }
+            }
+            String what = "libcorvale not loaded: property corvale.library is not set, and System.loadLibrary(\"corvale\") ";
+            UnsatisfiedLinkError clear = new UnsatisfiedLinkError(found == null
+                    ? what + "found no " + file + " in java.library.path=" + searched
+                    : what + "found " + found + " but could not load it: " + e.getMessage());
+            clear.initCause(e);
+            throw clear;
         }
     }
 
