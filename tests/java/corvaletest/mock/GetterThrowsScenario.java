@@ -82,10 +82,7 @@ public final class GetterThrowsScenario {
     }
 
     public static void main(String[] args) throws Exception {
-        Mock.use("mock");
-        Mock.reset();
-        NativeCryptokiFunctions p11 = new NativeCryptokiFunctions();
-        if (p11.doInitialize("mock") != 1) throw new AssertionError("binding the mock");
+        NativeCryptokiFunctions p11 = Mock.bound();
         int cases = 0;
         for (Natives.Case c : Natives.module()) {
             Refusing sound = new Refusing(p11, null, 0, null);
