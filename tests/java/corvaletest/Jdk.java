@@ -28,7 +28,9 @@ public final class Jdk {
     public static PublicKey p256(byte[] ecPoint) throws GeneralSecurityException {
         byte[] point = ecPoint.length == 67 && ecPoint[0] == 0x04 && ecPoint[1] == 65
                 ? Arrays.copyOfRange(ecPoint, 2, 67) : ecPoint;
-        if (point.length != 65 || point[0] != 0x04) throw new IllegalArgumentException("CKA_EC_POINT is no uncompressed P-256 point");
+        if (point.length != 65 || point[0] != 0x04) {
+            throw new IllegalArgumentException("CKA_EC_POINT is no uncompressed P-256 point");
+        }
         byte[] spki = Arrays.copyOf(P256_SPKI_PREFIX, P256_SPKI_PREFIX.length + 65);
         System.arraycopy(point, 0, spki, P256_SPKI_PREFIX.length, 65);
         return (PublicKey) KeyFactory.getInstance("EC").translateKey(new PublicKey() {
