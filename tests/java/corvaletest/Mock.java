@@ -7,6 +7,7 @@ import java.util.LinkedHashSet;
 import java.util.List;
 import java.util.Objects;
 import java.util.Set;
+import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /**
  * Control of the mock PKCS#11 module that the native tests bind.
@@ -259,6 +260,15 @@ public final class Mock {
     public static synchronized String current() {
         select();
         return current;
+    }
+
+    /** A child JVM's start: the default mock, reset, and a binding object bound to it. */
+    public static NativeCryptokiFunctions bound() {
+        use("mock");
+        reset();
+        NativeCryptokiFunctions p11 = new NativeCryptokiFunctions();
+        if (p11.doInitialize("mock") != 1) throw new AssertionError("binding the mock");
+        return p11;
     }
 
     /** Puts the selected variant back to its defaults (see the class comment). */

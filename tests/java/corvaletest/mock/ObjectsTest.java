@@ -63,6 +63,18 @@ class ObjectsTest extends MockSession {
         assertArrayEquals("hello".getBytes(), (byte[]) value[0].getValue());
     }
 
+    @Test
+    void attributeLengthsNoJavaArrayCouldHoldAreRefusedBeforeTheValueCall() {
+        TemplateAttribute[] template = {new TemplateAttribute(new AttributeType(0x11)),
+                new TemplateAttribute(new AttributeType(0x3))};
+        TemplateAttribute[] before = template.clone();
+        Mock.setOutputLength("C_GetAttributeValue", Mock.QUERY, 0x80000000L);
+        ReturnValue rv = p11.getAttributeValueNative(session, DATA, template);
+        assertNotEquals(CKR_OK, rv.getValue());
+        assertEquals(1, Mock.callCount("C_GetAttributeValue"), "the length query only");
+        assertArrayEquals(before, template, "the template is left as it was");
+    }
+
     private static final int QUERY_PHASE = Mock.QUERY, FILL_PHASE = Mock.FILL;
 
     private void bindAgain() {

@@ -15,10 +15,7 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 public final class PendingExceptionScenario {
 
     public static void main(String[] args) {
-        Mock.use("mock");
-        Mock.reset();
-        NativeCryptokiFunctions p11 = new NativeCryptokiFunctions();
-        if (p11.doInitialize("mock") != 1) throw new AssertionError("binding the mock");
+        NativeCryptokiFunctions p11 = Mock.bound();
         SessionHandle s = p11.openSession(new SlotId(1), OpenSessionFlags.readWrite()).getHandle();
         String raised = "nothing";
         try {

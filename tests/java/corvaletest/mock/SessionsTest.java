@@ -6,7 +6,7 @@ import corvaletest.Mock;
 import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
 
-/** Opening, describing and closing sessions, and saving operation state, against the mock. */
+/** Opening, describing and closing sessions, notifications, and saving operation state, against the mock. */
 class SessionsTest extends MockBound {
 
     private static final NotifyEventHandler HANDLER = (s, e) -> { };
@@ -44,6 +44,15 @@ class SessionsTest extends MockBound {
         assertNull(p11.getSessionInfo(null));
         assertNull(p11.getOperationState(null));
         assertEquals(0, Mock.calls().length);
+    }
+
+    @Test
+    void aNotificationIsAnsweredByTheLibraryWithoutCallingTheHandler() {
+        boolean[] called = {false};
+        OpenSessionResult r = p11.openSession(SLOT, OpenSessionFlags.readWrite(), (s, e) -> called[0] = true);
+        assertEquals(0, r.getResult().getValue());
+        assertArrayEquals(new long[] {0}, Mock.notifySessions(NotifyEventHandler.CKN_SURRENDER));
+        assertFalse(called[0]);
     }
 
     @Test

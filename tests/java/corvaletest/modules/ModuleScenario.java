@@ -9,6 +9,7 @@ import static quorvel.pkcs.pkcs11.MechanismInformationFlags.*;
 import static quorvel.pkcs.pkcs11.MechanismType.*;
 
 import corvaletest.Attributes;
+import corvaletest.Jdk;
 import java.io.ByteArrayOutputStream;
 import java.security.PublicKey;
 import java.security.SecureRandom;

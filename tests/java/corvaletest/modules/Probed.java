@@ -17,8 +17,9 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * The oracle for the query natives: what the module tells a plain C client
  * (tests/bin/p11probe of the same width, run in a child process with the same
  * environment), compared field by field with what the bridge hands Java.
+ * A difference ends the comparison with a Cells.Failed.
  */
-final class Probed {
+public final class Probed {
 
     private static final long TOKEN_FLAG_BITS = TokenInformationFlags.fromBits(-1L).toBits();
     private static final long MECHANISM_FLAG_BITS = MechanismInformationFlags.fromBits(-1L).toBits();
@@ -26,7 +27,7 @@ final class Probed {
     private final List<Map<String, String>> records = new ArrayList<>();
 
     /** Probes the module file, bound and initialised as the bridge binds a module of that kind. */
-    static Probed run(String modulePath, int kind, String name) throws Exception {
+    public static Probed run(String modulePath, int kind, String name) throws Exception {
         List<String> command = new ArrayList<>(List.of(System.getProperty("corvale.build") + "/tests/bin/p11probe"));
         if (kind == NativeCryptokiFunctions.TOKEN_GENERIC) command.add("--symbols");
         command.add(modulePath);
@@ -89,7 +90,7 @@ final class Probed {
         return v.getMajor() + "." + v.getMinor();
     }
 
-    void compareInfo(NativeCryptokiFunctions p11) {
+    public void compareInfo(NativeCryptokiFunctions p11) {
         Map<String, String> pi = all("info").get(0);
         GetInfoResult r = p11.getInfo();
         Cells.rv(r.getReturnValue(), "C_GetInfo");
@@ -101,7 +102,7 @@ final class Probed {
     }
 
     /** Slot list, every slot's and present token's information; returns the slots. */
-    SlotId[] compareSlots(NativeCryptokiFunctions p11) {
+    public SlotId[] compareSlots(NativeCryptokiFunctions p11) {
         SlotListResult list = p11.getSlotList(false);
         Cells.rv(list.getReturnValue(), "C_GetSlotList");
         TreeSet<Long> mine = new TreeSet<>(), theirs = new TreeSet<>();
@@ -146,7 +147,7 @@ final class Probed {
     }
 
     /** Every mechanism of every token the probe could list; returns how many were compared. */
-    int compareMechanisms(NativeCryptokiFunctions p11, SlotId[] slots) {
+    public int compareMechanisms(NativeCryptokiFunctions p11, SlotId[] slots) {
         int compared = 0;
         for (SlotId slot : slots) {
             if (find("token", "slot", slot.getId()) == null) continue;

@@ -8,11 +8,11 @@ import static quorvel.pkcs.pkcs11.AttributeType.*;
 import static quorvel.pkcs.pkcs11.MechanismType.*;
 
 import corvaletest.Attributes;
+import corvaletest.Jdk;
 import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
-import java.security.MessageDigest;
 import java.security.PublicKey;
 import java.security.SecureRandom;
 import java.security.Signature;
@@ -110,7 +110,7 @@ class SoftHsmCryptoTest {
     }
 
     private static byte[] sha256(byte[] data) throws Exception {
-        return MessageDigest.getInstance("SHA-256").digest(data);
+        return Jdk.digest("SHA-256", data);
     }
 
     @Test
@@ -170,11 +170,9 @@ class SoftHsmCryptoTest {
         assertArrayEquals(plain, concat(d1.getData(), d2.getData(), dLast.getData()));
 
         assumeTrue(JAVA_CIPHERS, "javax.crypto does not start in the i386 JVM under qemu");
-        Cipher java = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        java.init(Cipher.DECRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
-        assertArrayEquals(plain, java.doFinal(one.getData()), "Java decrypts the token's ciphertext");
-        java.init(Cipher.ENCRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
-        byte[] javaCt = java.doFinal(plain);
+        assertArrayEquals(plain, Jdk.aes(Cipher.DECRYPT_MODE, "CBC/PKCS5Padding", keyBytes, iv, one.getData()),
+                "Java decrypts the token's ciphertext");
+        byte[] javaCt = Jdk.aes(Cipher.ENCRYPT_MODE, "CBC/PKCS5Padding", keyBytes, iv, plain);
         ok(p11.decryptInit(session, CKM_AES_CBC_PAD, iv, key), "decryptInit");
         assertArrayEquals(plain, p11.decrypt(session, javaCt, 0, javaCt.length).getData(),
                 "the token decrypts Java's ciphertext");
@@ -195,18 +193,14 @@ class SoftHsmCryptoTest {
 
         TemplateAttribute[] t = Attributes.of().read(CKA_MODULUS, CKA_PUBLIC_EXPONENT).array();
         ok(p11.getAttributeValueNative(session, pub, t), "read the public key");
-        PublicKey javaPub = JdkKeys.rsa(new BigInteger(1, valueOf(t, CKA_MODULUS)),
-                new BigInteger(1, valueOf(t, CKA_PUBLIC_EXPONENT)));
-        assertEquals(2048, ((RSAPublicKey) javaPub).getModulus().bitLength());
+        RSAPublicKey javaPub = Jdk.rsa(valueOf(t, CKA_MODULUS), valueOf(t, CKA_PUBLIC_EXPONENT));
+        assertEquals(2048, javaPub.getModulus().bitLength());
 
         byte[] data = random(300);
         ok(p11.signInit(session, CKM_SHA256_RSA_PKCS, null, priv), "signInit");
         SignResult one = p11.sign(session, data, 0, data.length);
         ok(one.getResult(), "sign");
-        Signature verifier = Signature.getInstance("SHA256withRSA");
-        verifier.initVerify(javaPub);
-        verifier.update(data);
-        assertTrue(verifier.verify(one.getData()), "Java verifies the token's signature");
+        assertTrue(Jdk.verify("SHA256withRSA", javaPub, data, one.getData()), "Java verifies the token's signature");
 
         ok(p11.signInit(session, CKM_SHA256_RSA_PKCS, null, priv), "signInit");
         ok(p11.signUpdate(session, data, 0, 100), "signUpdate");
@@ -258,17 +252,15 @@ class SoftHsmCryptoTest {
         byte[] point = read(pub, CKA_EC_POINT);
         assertEquals(67, point.length);
         assertArrayEquals(new byte[] {0x04, 65, 0x04}, Arrays.copyOf(point, 3));
-        PublicKey javaPub = JdkKeys.p256(Arrays.copyOfRange(point, 2, 67));
+        PublicKey javaPub = Jdk.p256(point);
 
         byte[] data = random(200);
         ok(p11.signInit(session, CKM_ECDSA, null, priv), "signInit");
         SignResult sig = p11.sign(session, sha256(data), 0, 32);
         ok(sig.getResult(), "sign");
         assertEquals(64, sig.getData().length, "r || s");
-        Signature verifier = Signature.getInstance("SHA256withECDSAinP1363Format");
-        verifier.initVerify(javaPub);
-        verifier.update(data);
-        assertTrue(verifier.verify(sig.getData()), "Java verifies the token's signature");
+        assertTrue(Jdk.verify("SHA256withECDSAinP1363Format", javaPub, data, sig.getData()),
+                "Java verifies the token's signature");
 
         KeyPairGenerator generator = KeyPairGenerator.getInstance("EC");
         generator.initialize(256);  // P-256
@@ -314,7 +306,7 @@ class SoftHsmCryptoTest {
 
         assumeTrue(JAVA_CIPHERS, "javax.crypto does not start in the i386 JVM under qemu");
         Cipher java = Cipher.getInstance("AESWrap");
-        java.init(Cipher.UNWRAP_MODE, JdkKeys.aes(kek));
+        java.init(Cipher.UNWRAP_MODE, Jdk.aes(kek));
         assertArrayEquals(secret, java.unwrap(wrapped.getData(), "AES", Cipher.SECRET_KEY).getEncoded(),
                 "Java unwraps the token's wrapping");
     }

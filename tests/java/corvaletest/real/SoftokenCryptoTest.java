@@ -8,6 +8,7 @@ import static quorvel.pkcs.pkcs11.AttributeType.*;
 import static quorvel.pkcs.pkcs11.MechanismType.*;
 
 import corvaletest.Attributes;
+import corvaletest.Jdk;
 import java.security.MessageDigest;
 import java.security.SecureRandom;
 import javax.crypto.Cipher;
@@ -75,9 +76,7 @@ class SoftokenCryptoTest {
         assertArrayEquals(plain, back);
 
         assumeTrue(SoftHsmCryptoTest.javaCiphers(), "javax.crypto does not start in the i386 JVM under qemu");
-        Cipher java = Cipher.getInstance("AES/CBC/PKCS5Padding");
-        java.init(Cipher.DECRYPT_MODE, JdkKeys.aes(keyBytes), JdkKeys.iv(iv));
-        assertArrayEquals(plain, java.doFinal(ct.getData()));
+        assertArrayEquals(plain, Jdk.aes(Cipher.DECRYPT_MODE, "CBC/PKCS5Padding", keyBytes, iv, ct.getData()));
     }
 
     @Test

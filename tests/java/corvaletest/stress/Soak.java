@@ -26,11 +26,8 @@ public final class Soak {
     public static void main(String[] args) throws Exception {
         long measured = args.length > 0 ? Long.parseLong(args[0]) : 1_000_000L;
         long warmUp = args.length > 1 ? Long.parseLong(args[1]) : 100_000L;
-        Mock.use("mock");
-        Mock.reset();
+        NativeCryptokiFunctions p11 = Mock.bound();
         Mock.setRecording(false);  // the log would grow with every call
-        NativeCryptokiFunctions p11 = new NativeCryptokiFunctions();
-        if (p11.doInitialize("mock") != 1) throw new AssertionError("binding the mock");
         MockOps ops = new MockOps(p11, 42, "soak");
         ops.open(false);
         long start = System.nanoTime();

@@ -1,4 +1,4 @@
-package corvaletest.modules;
+package corvaletest;
 
 import java.math.BigInteger;
 import java.security.AlgorithmParameters;
@@ -11,12 +11,12 @@ import javax.crypto.Cipher;
 import javax.crypto.SecretKey;
 
 /**
- * The independent oracle for the cryptographic cells: Java's own providers,
+ * The independent oracle for a token's cryptography: Java's own providers,
  * fed with the raw values a token hands out. (In the i386 JVM under qemu,
- * javax.crypto starts only because the tier gives the JDK's policy directory
- * a tmpfs copy; see tests/modules/run.sh.)
+ * javax.crypto starts only where the JDK's policy directory has a tmpfs
+ * copy, as the modules tier gives it; see tests/modules/run.sh.)
  */
-final class Jdk {
+public final class Jdk {
 
     // SubjectPublicKeyInfo of a P-256 key up to the BIT STRING holding 04 || X || Y.
     private static final byte[] P256_SPKI_PREFIX = new BigInteger(
@@ -25,10 +25,12 @@ final class Jdk {
     private Jdk() {}
 
     /** A P-256 public key from CKA_EC_POINT: the uncompressed point, bare or in a DER OCTET STRING. */
-    static PublicKey p256(byte[] ecPoint) throws GeneralSecurityException {
+    public static PublicKey p256(byte[] ecPoint) throws GeneralSecurityException {
         byte[] point = ecPoint.length == 67 && ecPoint[0] == 0x04 && ecPoint[1] == 65
                 ? Arrays.copyOfRange(ecPoint, 2, 67) : ecPoint;
-        Cells.check(point.length == 65 && point[0] == 0x04, "CKA_EC_POINT is an uncompressed P-256 point");
+        if (point.length != 65 || point[0] != 0x04) {
+            throw new IllegalArgumentException("CKA_EC_POINT is no uncompressed P-256 point");
+        }
         byte[] spki = Arrays.copyOf(P256_SPKI_PREFIX, P256_SPKI_PREFIX.length + 65);
         System.arraycopy(point, 0, spki, P256_SPKI_PREFIX.length, 65);
         return (PublicKey) KeyFactory.getInstance("EC").translateKey(new PublicKey() {
@@ -38,7 +40,7 @@ final class Jdk {
         });
     }
 
-    static RSAPublicKey rsa(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
+    public static RSAPublicKey rsa(byte[] modulus, byte[] exponent) throws GeneralSecurityException {
         BigInteger n = new BigInteger(1, modulus), e = new BigInteger(1, exponent);
         return (RSAPublicKey) KeyFactory.getInstance("RSA").translateKey(new RSAPublicKey() {
             @Override public BigInteger getModulus() { return n; }
@@ -49,7 +51,7 @@ final class Jdk {
         });
     }
 
-    static SecretKey aes(byte[] raw) {
+    public static SecretKey aes(byte[] raw) {
         return new SecretKey() {
             @Override public String getAlgorithm() { return "AES"; }
             @Override public String getFormat() { return "RAW"; }
@@ -58,7 +60,7 @@ final class Jdk {
     }
 
     /** Java's cipher for a token's AES mechanism ("CBC/PKCS5Padding", "CBC/NoPadding", "ECB/NoPadding"). */
-    static byte[] aes(int mode, String transformation, byte[] key, byte[] iv, byte[] data) throws Exception {
+    public static byte[] aes(int mode, String transformation, byte[] key, byte[] iv, byte[] data) throws Exception {
         Cipher c = Cipher.getInstance("AES/" + transformation);
         if (iv == null) {
             c.init(mode, aes(key));
@@ -75,19 +77,19 @@ final class Jdk {
         return c.doFinal(data);
     }
 
-    static boolean verify(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
+    public static boolean verify(String algorithm, PublicKey key, byte[] data, byte[] signature) throws Exception {
         java.security.Signature v = java.security.Signature.getInstance(algorithm);
         v.initVerify(key);
         v.update(data);
         return v.verify(signature);
     }
 
-    static byte[] digest(String algorithm, byte[] data) throws Exception {
+    public static byte[] digest(String algorithm, byte[] data) throws Exception {
         return java.security.MessageDigest.getInstance(algorithm).digest(data);
     }
 
     /** PKCS#1 v1.5 encryption with a token's public key, as an unwrapping test needs. */
-    static byte[] rsaEncrypt(PublicKey key, byte[] data) throws Exception {
+    public static byte[] rsaEncrypt(PublicKey key, byte[] data) throws Exception {
         Cipher c = Cipher.getInstance("RSA/ECB/PKCS1Padding");
         c.init(Cipher.ENCRYPT_MODE, key);
         return c.doFinal(data);

@@ -1,0 +1,59 @@
+// Preloaded into a child JVM by WipeTest: the C++ allocation operators that
+// libcorvale imports, with a look at what it frees. Its blocks start zeroed,
+// so that whatever they hold was written while it owned them; a block it
+// frees that still holds the text of CORVALE_WIPE_MARKER is reported on
+// stderr, and the number of its blocks seen when the process ends.
+#include <dlfcn.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+std::atomic<unsigned> seen{0};
+
+bool fromCorvale(void* caller) {
+    Dl_info info;
+    return dladdr(caller, &info) && info.dli_fname && std::strstr(info.dli_fname, "libcorvale");
+}
+
+void* allocate(size_t n, void* caller) {
+    void* p = std::malloc(n ? n : 1);
+    if (p && fromCorvale(caller)) std::memset(p, 0, malloc_usable_size(p));
+    return p;
+}
+
+void* must(void* p) {
+    if (!p) std::abort();
+    return p;
+}
+
+void release(void* p, void* caller) {
+    const char* marker = std::getenv("CORVALE_WIPE_MARKER");
+    if (p && marker && fromCorvale(caller)) {
+        ++seen;
+        size_t n = malloc_usable_size(p);
+        if (memmem(p, n, marker, std::strlen(marker))) std::fprintf(stderr, "wipecheck: %zu bytes freed unwiped\n", n);
+    }
+    std::free(p);
+}
+
+struct Report {
+    ~Report() { std::fprintf(stderr, "wipecheck: %u blocks\n", seen.load()); }
+} report;
+
+} // namespace
+
+// The operators libcorvale imports; the others stay libstdc++'s, which
+// allocates with malloc too.
+#define CALLER __builtin_return_address(0)
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return allocate(n, CALLER); }
+void* operator new[](size_t n) { return must(allocate(n, CALLER)); }
+void* operator new(size_t n) { return must(allocate(n, CALLER)); }
+void operator delete(void* p, size_t) noexcept { release(p, CALLER); }
+void operator delete[](void* p) noexcept { release(p, CALLER); }
+void operator delete[](void* p, size_t) noexcept { release(p, CALLER); }
