@@ -23,9 +23,7 @@ public:
     Scratch() = default;
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() {
-        if (W == Wipe::Yes && size_) explicit_bzero(data_, size_ * sizeof(T));
-    }
+    ~Scratch() { wipe(); }
 
     // False when the memory cannot be had (nothing is thrown).
     bool allocate(uint64_t count) {
@@ -37,7 +35,7 @@ public:
     }
     // Overwrites (when W says so) and frees what it holds; empty after.
     [[gnu::noinline]] void release() {
-        if (W == Wipe::Yes && size_) explicit_bzero(data_, size_ * sizeof(T));
+        wipe();
         heap_.reset();
         data_ = nullptr;
         size_ = 0;
@@ -46,6 +44,9 @@ public:
     size_t size() const { return size_; }
 
 private:
+    void wipe() {
+        if (W == Wipe::Yes && size_) explicit_bzero(data_, size_ * sizeof(T));
+    }
     // The uncommon cases out of line, so that allocate stays small enough to
     // inline into every caller.
     [[gnu::noinline]] bool allocateOnHeap(uint64_t count) {
