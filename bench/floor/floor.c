@@ -1,7 +1,8 @@
 /* The floor: the natives the benchmark calls, under the same Java names as
  * libcorvale's, making only the JNI calls the binding contract requires of
  * them, and nothing else:
- *   - the function table read from the object's functionsPtr field;
+ *   - the function table read from the object's functionsPtr field (an
+ *     object bound to no module gets a null answer, not a crash);
  *   - each value-class getter called once (CallLongMethodA), followed by one
  *     ExceptionCheck, since no JNI call may follow a pending exception;
  *   - array lengths and one region copy in each direction;
@@ -9,10 +10,15 @@
  *     on the Java side;
  *   - the module calls of the two-call output protocol.
  * Class references and method IDs are looked up once. Input copies (which
- * may be plaintext or key material) and random bytes are wiped; digests,
- * ciphertext and signatures are not. Text fields go to NewStringUTF as
- * the module wrote them. Failure paths are kept to what keeps the JVM
- * safe; the benchmark never takes them.
+ * may be plaintext or key material), mechanism parameters (which may carry
+ * keys or passwords: a bridge cannot tell an IV from a key) and random bytes
+ * are wiped; digests, ciphertext and signatures are not. A native that
+ * keeps more than the 16 local references JNI guarantees asks for room once
+ * (EnsureLocalCapacity). Text fields are the module's UTF-8, which is not the
+ * JVM's modified UTF-8 and must not reach NewStringUTF: they are decoded
+ * (U+FFFD for what is not UTF-8, ASCII eight bytes at a time) and made with
+ * NewString. Failure paths are kept to what keeps the JVM safe; the
+ * benchmark never takes them.
  *
  * Loaded in place of libcorvale with -Dcorvale.library, over the no-op
  * module, it is the cost any implementation of the contract must pay. */
@@ -171,7 +177,7 @@ NATIVE(jint, doInitialize__Ljava_lang_String_2)(JNIEnv *env, jobject self, jstri
 
 NATIVE(void, finalize)(JNIEnv *env, jobject self) {
     CK_FUNCTION_LIST *f = table(env, self);
-    if (!f) return;
+    if (!f) return;  /* not bound */
     f->C_Finalize(NULL);
     (*env)->SetLongField(env, self, functionsPtr, 0);
     dlclose((void *)(intptr_t)(*env)->GetLongField(env, self, libraryHandlePtr));
@@ -180,6 +186,7 @@ NATIVE(void, finalize)(JNIEnv *env, jobject self) {
 NATIVE(jobject, openSession__Lquorvel_pkcs_pkcs11_SlotId_2Lquorvel_pkcs_pkcs11_OpenSessionFlags_2)(
     JNIEnv *env, jobject self, jobject slot, jobject flags) {
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SLOT_ID id = get(env, slot, getId, &failed);
     CK_FLAGS fl = failed ? 0 : get(env, flags, getFlags, &failed);
@@ -198,6 +205,7 @@ NATIVE(jobject, openSession__Lquorvel_pkcs_pkcs11_SlotId_2Lquorvel_pkcs_pkcs11_O
 NATIVE(jobject, generateRandom)(JNIEnv *env, jobject self, jobject session, jbyteArray buffer) {
     if (!session || !buffer) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     if (failed) return NULL;
@@ -211,7 +219,7 @@ NATIVE(jobject, generateRandom)(JNIEnv *env, jobject self, jobject session, jbyt
     return returnValue(env, rv);
 }
 
-/* Mechanism type and parameter (not wiped: the benchmark's is an IV). */
+/* Mechanism type and parameter (the caller wipes the parameter). */
 static int mechanism(JNIEnv *env, jobject type, jbyteArray parameter, CK_MECHANISM *m, CK_BYTE *stack, size_t room) {
     int failed = 0;
     m->mechanism = get(env, type, getType, &failed);
@@ -234,6 +242,7 @@ static jobject keyedInit(JNIEnv *env, jobject self, jobject session, jobject typ
                          size_t slot) {
     if (!session || !type || !key) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     CK_MECHANISM m;
     CK_BYTE param[256];
     if (!mechanism(env, type, parameter, &m, param, sizeof param)) return NULL;
@@ -242,7 +251,9 @@ static jobject keyedInit(JNIEnv *env, jobject self, jobject session, jobject typ
     CK_SESSION_HANDLE s = failed ? 0 : get(env, session, getHandle, &failed);
     if (failed) return NULL;
     KeyedInit init = *(KeyedInit *)((char *)f + slot);
-    return returnValue(env, init(s, &m, k));
+    CK_RV rv = init(s, &m, k);
+    if (m.ulParameterLen) explicit_bzero(param, m.ulParameterLen);
+    return returnValue(env, rv);
 }
 
 NATIVE(jobject, encryptInit)(JNIEnv *env, jobject self, jobject session, jobject type, jbyteArray parameter,
@@ -258,13 +269,16 @@ NATIVE(jobject, signInit)(JNIEnv *env, jobject self, jobject session, jobject ty
 NATIVE(jobject, digestInit)(JNIEnv *env, jobject self, jobject session, jobject type, jbyteArray parameter) {
     if (!session || !type) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     CK_MECHANISM m;
     CK_BYTE param[256];
     if (!mechanism(env, type, parameter, &m, param, sizeof param)) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     if (failed) return NULL;
-    return returnValue(env, f->C_DigestInit(s, &m));
+    CK_RV rv = f->C_DigestInit(s, &m);
+    if (m.ulParameterLen) explicit_bzero(param, m.ulParameterLen);
+    return returnValue(env, rv);
 }
 
 typedef CK_RV (*DataOut)(CK_SESSION_HANDLE, CK_BYTE *, CK_ULONG, CK_BYTE *, CK_ULONG *);
@@ -274,6 +288,7 @@ static jobject sliceOut(JNIEnv *env, jobject self, jobject session, jbyteArray d
                         size_t slot, jclass resultClass, jmethodID resultCtor) {
     if (!session || !data) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     if (failed || length <= 0 || offset < 0 || (jlong)offset + length > (*env)->GetArrayLength(env, data)) return NULL;
@@ -331,9 +346,9 @@ typedef struct {
     CK_ULONG n;
 } Template;
 
-/* Types, and the values when copyValues; 0 when an element cannot be read. */
-static int readTemplate(JNIEnv *env, jobjectArray array, Template *t, int copyValues) {
-    jsize n = (*env)->GetArrayLength(env, array);
+/* The n elements' types, and their values when copyValues; 0 when an
+ * element cannot be read. Three local references each. */
+static int readTemplate(JNIEnv *env, jobjectArray array, Template *t, jsize n, int copyValues) {
     if (n > MAX_ATTRS) return 0;
     t->n = (CK_ULONG)n;
     for (jsize i = 0; i < n; ++i) {
@@ -349,9 +364,9 @@ static int readTemplate(JNIEnv *env, jobjectArray array, Template *t, int copyVa
         if (value) {
             /* Only a byte[] is a value; anything else would crash GetArrayLength. */
             if (!(*env)->IsInstanceOf(env, value, cByteArray)) return 0;
-            jsize m = (*env)->GetArrayLength(env, value);
-            if (m > VALUE_BYTES) return 0;
             if (copyValues) {
+                jsize m = (*env)->GetArrayLength(env, value);
+                if (m > VALUE_BYTES) return 0;
                 (*env)->GetByteArrayRegion(env, value, 0, m, (jbyte *)t->values[i]);
                 t->a[i].pValue = t->values[i];
                 t->a[i].ulValueLen = (CK_ULONG)m;
@@ -371,8 +386,9 @@ static void wipeTemplate(Template *t) {
 NATIVE(jobject, findObjectsInitNative)(JNIEnv *env, jobject self, jobject session, jobjectArray attributes) {
     if (!session || !attributes) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     Template t;
-    if (!readTemplate(env, attributes, &t, 1)) return NULL;
+    if (!readTemplate(env, attributes, &t, (*env)->GetArrayLength(env, attributes), 1)) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     CK_RV rv = failed ? CKR_OK : f->C_FindObjectsInit(s, t.a, t.n);
@@ -383,6 +399,7 @@ NATIVE(jobject, findObjectsInitNative)(JNIEnv *env, jobject self, jobject sessio
 NATIVE(jobject, findObjects)(JNIEnv *env, jobject self, jobject session, jobjectArray found) {
     if (!session || !found) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     if (failed) return NULL;
@@ -392,6 +409,8 @@ NATIVE(jobject, findObjects)(JNIEnv *env, jobject self, jobject session, jobject
     CK_ULONG count = 0;
     CK_RV rv = f->C_FindObjects(s, h, (CK_ULONG)max, &count);
     if (count > (CK_ULONG)max) count = (CK_ULONG)max;
+    /* A Handle each, the result and its ReturnValue. */
+    if (count + 2 > 16) (*env)->EnsureLocalCapacity(env, (jint)count + 2);
     jvalue a[2];
     for (CK_ULONG i = 0; rv == CKR_OK && i < count; ++i) {
         a[0].j = (jlong)h[i];
@@ -408,6 +427,7 @@ NATIVE(jobject, findObjects)(JNIEnv *env, jobject self, jobject session, jobject
 NATIVE(jobject, findObjectsFinal)(JNIEnv *env, jobject self, jobject session) {
     if (!session) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SESSION_HANDLE s = get(env, session, getHandle, &failed);
     if (failed) return NULL;
@@ -420,8 +440,13 @@ NATIVE(jobject, getAttributeValueNative)(JNIEnv *env, jobject self, jobject sess
                                          jobjectArray attributes) {
     if (!session || !object_ || !attributes) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
+    /* Three per element read (it, its type, its value), three per element
+     * written (the value, the type, the attribute), and the ReturnValue. */
+    jsize n = (*env)->GetArrayLength(env, attributes);
+    if (n <= MAX_ATTRS && 6 * n + 1 > 16) (*env)->EnsureLocalCapacity(env, 6 * n + 1);
     Template t;
-    if (!readTemplate(env, attributes, &t, 0)) return NULL;
+    if (!readTemplate(env, attributes, &t, n, 0)) return NULL;
     int failed = 0;
     CK_OBJECT_HANDLE o = get(env, object_, getValue, &failed);
     CK_SESSION_HANDLE s = failed ? 0 : get(env, session, getHandle, &failed);
@@ -457,11 +482,68 @@ NATIVE(jobject, getAttributeValueNative)(JNIEnv *env, jobject self, jobject sess
 
 /* ---- token information ---- */
 
+/* Four bytes as four UTF-16 units, each byte into a 16-bit lane of its own. */
+static void widen4(const unsigned char *in, jchar *out) {
+    uint32_t v;
+    memcpy(&v, in, 4);
+    uint64_t x = v;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    memcpy(out, &x, 8);
+}
+
+/* UTF-8 to UTF-16 up to the first zero byte, U+FFFD for each invalid
+ * sequence (its maximal valid prefix); at most n units for n bytes. */
+static size_t decode(const unsigned char *in, size_t n, jchar *out) {
+    size_t i = 0, o = 0;
+    while (n - i >= 8) {
+        uint64_t w;
+        memcpy(&w, in + i, 8);
+        if (((w - 0x0101010101010101u) | w) & 0x8080808080808080u) break;  /* not 8 bytes of 1..0x7F */
+        widen4(in + i, out + o);
+        widen4(in + i + 4, out + o + 4);
+        i += 8;
+        o += 8;
+    }
+    while (i < n && in[i]) {
+        unsigned char b = in[i];
+        if (b < 0x80) {
+            out[o++] = b;
+            ++i;
+            continue;
+        }
+        size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2, k = 1;
+        unsigned char lo = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80, hi = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+        uint32_t cp = b & (0x7F >> len);
+        if (b < 0xC2 || b > 0xF4) {
+            out[o++] = 0xFFFD;
+            ++i;
+            continue;
+        }
+        for (; k < len && i + k < n; ++k) {
+            unsigned char c = in[i + k];
+            if (k == 1 ? c < lo || c > hi : (c & 0xC0) != 0x80) break;
+            cp = cp << 6 | (c & 0x3F);
+        }
+        if (k < len) {
+            out[o++] = 0xFFFD;
+            i += k;
+            continue;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            out[o++] = (jchar)(0xD800 + ((cp - 0x10000) >> 10));
+            out[o++] = (jchar)(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[o++] = (jchar)cp;
+        }
+    }
+    return o;
+}
+
 static jstring text(JNIEnv *env, const CK_UTF8CHAR *field, size_t width) {
-    char s[65];
-    memcpy(s, field, width);
-    s[width] = 0;
-    return (*env)->NewStringUTF(env, s);
+    jchar units[64];
+    return (*env)->NewString(env, units, (jsize)decode(field, width, units));
 }
 
 static jvalue version(JNIEnv *env, CK_VERSION v) {
@@ -475,6 +557,7 @@ static jvalue version(JNIEnv *env, CK_VERSION v) {
 NATIVE(jobject, getTokenInfo)(JNIEnv *env, jobject self, jobject slot) {
     if (!slot) return NULL;
     CK_FUNCTION_LIST *f = table(env, self);
+    if (!f) return NULL;
     int failed = 0;
     CK_SLOT_ID id = get(env, slot, getId, &failed);
     if (failed) return NULL;

@@ -13,7 +13,6 @@ namespace {
 // extra global class reference. Relaxed: plain moves, no lock.
 std::atomic<jclass> nativeCryptokiFunctionsClass;
 std::atomic<jfieldID> tokenTypeField;
-std::atomic<jfieldID> functionsPtrField;
 std::atomic<jfieldID> libraryHandlePtrField;
 
 jfieldID lookupField(JNIEnv* env, std::atomic<jfieldID>& cache, const char* name, const char* sig,
@@ -30,6 +29,8 @@ jlong fromPointer(const void* p) { return static_cast<jlong>(reinterpret_cast<in
 void* toPointer(jlong v) { return reinterpret_cast<void*>(static_cast<intptr_t>(v)); }
 
 } // namespace
+
+std::atomic<jfieldID> functionsPtrField;
 
 jclass getNativeCryptokiFunctionsClass(JNIEnv* env) {
     if (jclass cached = nativeCryptokiFunctionsClass.load(std::memory_order_relaxed)) return cached;
@@ -63,10 +64,6 @@ PK11_TOKEN_TYPE getTokenType(JNIEnv* env, jobject obj) {
 
 void setTokenType(JNIEnv* env, jobject obj, PK11_TOKEN_TYPE type) {
     env->SetIntField(obj, getTokenTypeFieldID(env), type);
-}
-
-CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj) {
-    return static_cast<CK_FUNCTION_LIST*>(toPointer(env->GetLongField(obj, getFunctionsPtrFieldID(env))));
 }
 
 void setFunctionsPtr(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions) {

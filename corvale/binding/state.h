@@ -2,6 +2,8 @@
 // object; the library keeps nothing of its own but the lookup caches.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "corvale/common/cryptoki.h"
@@ -17,9 +19,17 @@ jfieldID getTokenTypeFieldID(JNIEnv* env);
 jfieldID getFunctionsPtrFieldID(JNIEnv* env);
 jfieldID getLibraryHandlePtrFieldID(JNIEnv* env);
 
+// The field ID behind getFunctionsPtrFieldID, filled on first use: every
+// native reads the table through it, so the common case is inline.
+extern std::atomic<jfieldID> functionsPtrField;
+
 PK11_TOKEN_TYPE getTokenType(JNIEnv* env, jobject obj);
 void setTokenType(JNIEnv* env, jobject obj, PK11_TOKEN_TYPE type);
-CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj);
+inline CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj) {
+    jfieldID id = functionsPtrField.load(std::memory_order_relaxed);
+    if (!id) id = getFunctionsPtrFieldID(env);
+    return reinterpret_cast<CK_FUNCTION_LIST*>(static_cast<intptr_t>(env->GetLongField(obj, id)));
+}
 void setFunctionsPtr(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions);
 void* getLibraryHandlePtr(JNIEnv* env, jobject obj);
 void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle);

@@ -27,27 +27,35 @@ public:
 
     // False when the memory cannot be had (nothing is thrown).
     bool allocate(uint64_t count) {
-        wipe();
-        heap_.reset();
-        if (count > SIZE_MAX / sizeof(T)) return false;
-        if (count * sizeof(T) <= sizeof inline_) {
-            data_ = reinterpret_cast<T*>(inline_);
-        } else {
-            heap_.reset(new (std::nothrow) T[static_cast<size_t>(count)]);
-            if (!heap_) return false;
-            data_ = heap_.get();
-        }
+        if (data_) release();
+        if (count > sizeof inline_ / sizeof(T)) return allocateOnHeap(count);
+        data_ = reinterpret_cast<T*>(inline_);
         size_ = static_cast<size_t>(count);
         return true;
+    }
+    // Overwrites (when W says so) and frees what it holds; empty after.
+    [[gnu::noinline]] void release() {
+        wipe();
+        heap_.reset();
+        data_ = nullptr;
+        size_ = 0;
     }
     T* data() const { return data_; }
     size_t size() const { return size_; }
 
 private:
     void wipe() {
-        if (W == Wipe::Yes && data_ && size_) explicit_bzero(data_, size_ * sizeof(T));
-        data_ = nullptr;
-        size_ = 0;
+        if (W == Wipe::Yes && size_) explicit_bzero(data_, size_ * sizeof(T));
+    }
+    // The uncommon cases out of line, so that allocate stays small enough to
+    // inline into every caller.
+    [[gnu::noinline]] bool allocateOnHeap(uint64_t count) {
+        if (count > SIZE_MAX / sizeof(T)) return false;
+        heap_.reset(new (std::nothrow) T[static_cast<size_t>(count)]);
+        if (!heap_) return false;
+        data_ = heap_.get();
+        size_ = static_cast<size_t>(count);
+        return true;
     }
     // Aligned for any type: parameter bytes may be read as structures in place.
     alignas(std::max_align_t) alignas(T) unsigned char inline_[InlineBytes];

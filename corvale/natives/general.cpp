@@ -7,8 +7,8 @@ using namespace corvale;
 namespace {
 
 // A SlotId[] or MechanismType[] of the module's list, by the two-call
-// protocol; a null array unless the code is CKR_OK. Each element's local
-// reference is dropped at once, so a long list does not pile them up.
+// protocol; a null array unless the code is CKR_OK. A long list drops each
+// element's local reference at once (keepLocalRefs).
 template <class Result, class Element, class Query>
 jobject listResult(Env& e, Query&& query, Retry retry = Retry::Never) {
     Scratch<CK_ULONG, 512, Wipe::No> values;
@@ -19,8 +19,9 @@ jobject listResult(Env& e, Query&& query, Retry retry = Retry::Never) {
         jclass cls = Element::getClass(e);
         array = cls ? e.jni->NewObjectArray(static_cast<jsize>(count), cls, nullptr) : nullptr;
         if (!array) return nullptr;  // the VM's error is pending
+        bool keepRefs = keepLocalRefs(e, count, 1);
         for (CK_ULONG i = 0; i < count; ++i) {
-            LocalRef element(e.jni, Element(e, toJlong(values.data()[i])).obj);
+            LocalRef element(e.jni, Element(e, toJlong(values.data()[i])).obj, keepRefs);
             if (!element.obj) return nullptr;
             e.jni->SetObjectArrayElement(array, static_cast<jsize>(i), element.obj);
         }

@@ -112,8 +112,9 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_f
             CK_RV rv = c.module.C_FindObjects(s, handles.data(), static_cast<CK_ULONG>(max), &count);
             if (rv == CKR_OK && count > static_cast<CK_ULONG>(max)) rv = CKR_GENERAL_ERROR;
             if (rv != CKR_OK) count = 0;
+            bool keepRefs = keepLocalRefs(c.env, count, 1);
             for (CK_ULONG i = 0; i < count; ++i) {
-                LocalRef handle(c.env.jni, Handle(c.env, toJlong(handles.data()[i])).obj);
+                LocalRef handle(c.env.jni, Handle(c.env, toJlong(handles.data()[i])).obj, keepRefs);
                 if (!handle.obj) return jobject(nullptr);  // the VM's error is pending
                 c.env.jni->SetObjectArrayElement(found, static_cast<jsize>(i), handle.obj);
             }

@@ -23,8 +23,10 @@ enum class Retry {
 // count valid elements. A module that reports more than a Java array holds,
 // or more than the room it was given, gets CKR_GENERAL_ERROR: no room is
 // allocated for a made-up length, and nothing past the buffer is ever read.
+// Inlined: it is the body of every data-returning native.
 template <class T, size_t N, Wipe W, class Call>
-CK_RV fetchOutput(Call&& call, Scratch<T, N, W>& out, CK_ULONG& count, ZeroLength zero, Retry retry = Retry::Never) {
+[[gnu::always_inline]] inline CK_RV fetchOutput(Call&& call, Scratch<T, N, W>& out, CK_ULONG& count, ZeroLength zero,
+                                                Retry retry = Retry::Never) {
     for (int attempt = 0;; ++attempt) {
         count = 0;
         CK_RV rv = call(static_cast<T*>(nullptr), &count);

@@ -16,10 +16,11 @@ JavaClass byteArrayClass = {"[B", CORVALE_MSG(""), CORVALE_MSG(""), CORVALE_MSG(
 
 // Attribute i from one TemplateAttribute; false when it cannot be used or a
 // getter threw (then no other getter is called).
-bool readAttribute(Env& e, jobject element, jclass bytes, Template& tpl, size_t i, TemplateValues values) {
+bool readAttribute(Env& e, jobject element, jclass bytes, Template& tpl, size_t i, TemplateValues values,
+                   bool keepRefs) {
     TemplateAttribute attribute = TemplateAttribute::of(e, element);
-    LocalRef type(e.jni, attribute.getType().obj);
-    LocalRef value(e.jni, attribute.getValue().obj);
+    LocalRef type(e.jni, attribute.getType().obj, keepRefs);
+    LocalRef value(e.jni, attribute.getValue().obj, keepRefs);
     if (!type.obj || e.failed) return false;
     if (value.obj) {
         // Anything but a byte[] would be read as one by GetArrayLength.
@@ -54,15 +55,7 @@ CK_BYTE* Template::allocateValue(size_t i, CK_ULONG length) {
         value = arena_ + start;
         arenaUsed_ = start + length;
     } else {
-        if (!spills_) {
-            spills_.reset(new (std::nothrow) Spill[count_]);
-            if (!spills_) return nullptr;
-        }
-        Spill& spill = spills_[i];
-        if (spill.bytes) explicit_bzero(spill.bytes.get(), spill.size);
-        spill.bytes.reset(new (std::nothrow) CK_BYTE[length]);
-        spill.size = spill.bytes ? length : 0;
-        value = spill.bytes.get();
+        value = allocateSpill(i, length);
         if (!value) return nullptr;
     }
     attributes_.data()[i].pValue = value;
@@ -71,39 +64,46 @@ CK_BYTE* Template::allocateValue(size_t i, CK_ULONG length) {
     return value;
 }
 
-void Template::releaseValues() {
-    // Wiped through our own records: the module may have rewritten the lengths.
+CK_BYTE* Template::allocateSpill(size_t i, CK_ULONG length) {
+    if (!spills_) {
+        spills_.reset(new (std::nothrow) Spill[count_]);
+        if (!spills_) return nullptr;
+    }
+    Spill& spill = spills_[i];
+    if (spill.bytes) explicit_bzero(spill.bytes.get(), spill.size);
+    spill.bytes.reset(new (std::nothrow) CK_BYTE[length]);
+    spill.size = spill.bytes ? length : 0;
+    return spill.bytes.get();
+}
+
+void Template::wipeValues() {
     if (arenaUsed_) explicit_bzero(arena_, arenaUsed_);
     arenaUsed_ = 0;
     if (spills_) {
         for (size_t i = 0; i < count_; ++i) {
             if (spills_[i].bytes) explicit_bzero(spills_[i].bytes.get(), spills_[i].size);
         }
-        spills_.reset();
-    }
-    for (size_t i = 0; i < count_; ++i) {
-        attributes_.data()[i].pValue = nullptr;
-        attributes_.data()[i].ulValueLen = 0;
-        rooms_.data()[i] = 0;
     }
 }
 
 void destroyTemplate(Template& tpl) {
-    tpl.releaseValues();
-    tpl.attributes_.allocate(0);
-    tpl.rooms_.allocate(0);
+    tpl.wipeValues();
+    tpl.spills_.reset();
+    tpl.attributes_.release();
+    tpl.rooms_.release();
     tpl.count_ = 0;
 }
 
 bool createTemplate(Env& e, jobjectArray array, Template& tpl, TemplateValues values) {
-    destroyTemplate(tpl);
     if (!array || e.failed) return false;
     jsize n = e.jni->GetArrayLength(array);
     jclass bytes = lookupClass(e, byteArrayClass);
     if (!bytes || !tpl.allocate(static_cast<size_t>(n))) return false;
+    // The element, its type and its value.
+    bool keepRefs = keepLocalRefs(e, static_cast<size_t>(n), 3);
     for (jsize i = 0; i < n; ++i) {
-        LocalRef element(e.jni, e.jni->GetObjectArrayElement(array, i));
-        if (!element.obj || !readAttribute(e, element.obj, bytes, tpl, static_cast<size_t>(i), values)) {
+        LocalRef element(e.jni, e.jni->GetObjectArrayElement(array, i), keepRefs);
+        if (!element.obj || !readAttribute(e, element.obj, bytes, tpl, static_cast<size_t>(i), values, keepRefs)) {
             destroyTemplate(tpl);
             return false;
         }
@@ -112,13 +112,17 @@ bool createTemplate(Env& e, jobjectArray array, Template& tpl, TemplateValues va
 }
 
 bool fillTemplate(Env& e, jobjectArray array, const Template& tpl) {
+    // The value, its type and the new attribute.
+    bool keepRefs = keepLocalRefs(e, tpl.count(), 3);
     for (size_t i = 0; i < tpl.count(); ++i) {
         const CK_ATTRIBUTE& a = tpl[i];
-        LocalRef value(e.jni, a.pValue ? newByteArray(e, static_cast<CK_BYTE*>(a.pValue), a.ulValueLen) : nullptr);
+        LocalRef value(e.jni, a.pValue ? newByteArray(e, static_cast<CK_BYTE*>(a.pValue), a.ulValueLen) : nullptr,
+                       keepRefs);
         if (e.failed) return false;
-        LocalRef type(e.jni, AttributeType(e, toJlong(a.type)).obj);
+        LocalRef type(e.jni, AttributeType(e, toJlong(a.type)).obj, keepRefs);
         if (e.failed) return false;
-        LocalRef attribute(e.jni, TemplateAttribute(e, AttributeType::of(e, type.obj), Object{&e, value.obj}).obj);
+        LocalRef attribute(e.jni, TemplateAttribute(e, AttributeType::of(e, type.obj), Object{&e, value.obj}).obj,
+                           keepRefs);
         if (e.failed) return false;
         e.jni->SetObjectArrayElement(array, static_cast<jsize>(i), attribute.obj);
     }

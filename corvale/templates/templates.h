@@ -24,10 +24,10 @@ enum class TemplateValues {
     TypesOnly,  // values are checked but not copied (attribute reading)
 };
 
-// Builds tpl from a Java TemplateAttribute[]. False, with nothing kept, for a
-// null array, a null element or type, a value that is neither null nor a
-// byte[], memory that cannot be had, or a getter that threw (e.failed); the
-// caller then calls no module.
+// Builds tpl, which is empty, from a Java TemplateAttribute[]. False, with
+// nothing kept, for a null array, a null element or type, a value that is
+// neither null nor a byte[], memory that cannot be had, or a getter that
+// threw (e.failed); the caller then calls no module.
 bool createTemplate(Env& e, jobjectArray array, Template& tpl, TemplateValues values = TemplateValues::Copy);
 // Replaces every element of array with a new TemplateAttribute of the
 // attribute's code and value (null when pValue is null). The lengths must
@@ -43,7 +43,7 @@ public:
     Template() = default;
     Template(const Template&) = delete;
     Template& operator=(const Template&) = delete;
-    ~Template() { destroyTemplate(*this); }
+    ~Template() { wipeValues(); }
 
     CK_ATTRIBUTE* data() const { return attributes_.data(); }
     CK_ULONG count() const { return count_; }
@@ -56,13 +56,17 @@ public:
     // for 0). Null when the memory cannot be had or the length could never
     // become a Java array.
     CK_BYTE* allocateValue(size_t i, CK_ULONG length);
-    // Drops every value: pValue null, ulValueLen 0.
-    void releaseValues();
 
 private:
     friend bool createTemplate(Env&, jobjectArray, Template&, TemplateValues);
     friend void destroyTemplate(Template&);
     bool allocate(size_t count);
+    // A block of its own for a value the arena has no room for; out of line,
+    // so that the common case stays small.
+    [[gnu::noinline]] CK_BYTE* allocateSpill(size_t i, CK_ULONG length);
+    // Overwrites every value, through our own records: the module may have
+    // rewritten the lengths. The spilled blocks are freed with spills_.
+    void wipeValues();
 
     struct Spill {
         std::unique_ptr<CK_BYTE[]> bytes;
@@ -72,7 +76,7 @@ private:
     static constexpr size_t kArenaBytes = 512;
     static constexpr size_t kValueAlignment = 16;  // modules may read numbers in place
 
-    // Types, pointers and lengths are not secret; the values are wiped below.
+    // Types, pointers and lengths are not secret; the values are wiped.
     Scratch<CK_ATTRIBUTE, kInlineAttributes * sizeof(CK_ATTRIBUTE), Wipe::No> attributes_;
     Scratch<CK_ULONG, kInlineAttributes * sizeof(CK_ULONG), Wipe::No> rooms_;
     // Small values share one stack arena; larger ones get a block each.
@@ -85,8 +89,10 @@ private:
 // Copies array[offset, offset + length) into out, which is empty. False (out
 // still empty) for a null array, a length of 0, a negative offset or length, a region past the
 // array's end (checked in 64 bits), memory that cannot be had, or a failed call.
+// Both copies are inlined: they are on the path of every native that takes bytes.
 template <size_t N, Wipe W>
-bool getArrayCopy(Env& e, jbyteArray array, jint offset, jint length, Scratch<CK_BYTE, N, W>& out) {
+[[gnu::always_inline]] inline bool getArrayCopy(Env& e, jbyteArray array, jint offset, jint length,
+                                                Scratch<CK_BYTE, N, W>& out) {
     if (e.failed || !array || length <= 0 || offset < 0) return false;
     if (static_cast<int64_t>(offset) + static_cast<int64_t>(length) > e.jni->GetArrayLength(array)) return false;
     if (!out.allocate(static_cast<uint64_t>(length))) return false;
@@ -104,7 +110,8 @@ enum class EmptyArray {
 // The whole array into out, which is empty. False for a null array, a failed
 // call, memory that cannot be had, or an empty array where that is Refused.
 template <size_t N, Wipe W>
-bool getArrayCopy(Env& e, jbyteArray array, Scratch<CK_BYTE, N, W>& out, EmptyArray empty = EmptyArray::Refused) {
+[[gnu::always_inline]] inline bool getArrayCopy(Env& e, jbyteArray array, Scratch<CK_BYTE, N, W>& out,
+                                                EmptyArray empty = EmptyArray::Refused) {
     if (e.failed || !array) return false;
     jsize length = e.jni->GetArrayLength(array);
     if (length <= 0) return empty == EmptyArray::Null || (empty == EmptyArray::Kept && out.allocate(0));
@@ -123,16 +130,18 @@ inline jbyteArray newByteArray(Env& e, const CK_BYTE* bytes, CK_ULONG count) {
     return array;
 }
 
-// A local reference released when the scope ends: loops over Java arrays
-// must not pile up one reference per element.
+// A local reference released when the scope ends, unless its loop keeps
+// its references (keepLocalRefs): a long Java array must not pile up one
+// reference per element.
 struct LocalRef {
     JNIEnv* env;
     jobject obj;
-    LocalRef(JNIEnv* e, jobject o) : env(e), obj(o) {}
+    bool kept;
+    LocalRef(JNIEnv* e, jobject o, bool keep = false) : env(e), obj(o), kept(keep) {}
     LocalRef(const LocalRef&) = delete;
     LocalRef& operator=(const LocalRef&) = delete;
     ~LocalRef() {
-        if (obj) env->DeleteLocalRef(obj);
+        if (obj && !kept) env->DeleteLocalRef(obj);
     }
 };
 
