@@ -120,14 +120,11 @@ size_t decodeUtf8(const unsigned char* in, size_t n, jchar* out) {
     return o;
 }
 
-JNIString::JNIString(Env& e, const unsigned char* field, int width) : env(&e) {
+JNIString::JNIString(Env& e, const unsigned char* field, size_t width) : env(&e) {
     if (e.failed) return;
-    // Fields are at most 64 bytes; no byte yields more than one UTF-16 unit
-    // (a 4-byte sequence yields two).
-    jchar units[64];
-    size_t n = width < 0 ? 0 : static_cast<size_t>(width);
-    if (n > sizeof units / sizeof units[0]) n = sizeof units / sizeof units[0];
-    str = e.jni->NewString(units, static_cast<jsize>(decodeUtf8(field, n, units)));
+    // No byte yields more than one UTF-16 unit (a 4-byte sequence yields two).
+    jchar units[kMaxField];
+    str = e.jni->NewString(units, static_cast<jsize>(decodeUtf8(field, width, units)));
     if (!str) e.failed = true;
 }
 

@@ -35,8 +35,13 @@ struct JNIString {
     JNIString() = default;
     JNIString(Env& e, jstring s) : env(&e), str(s) {}
     // A fixed-width Cryptoki text field: cut at the first zero byte, decoded as
-    // UTF-8 with U+FFFD for every invalid sequence, blanks kept.
-    JNIString(Env& e, const unsigned char* field, int width);
+    // UTF-8 with U+FFFD for every invalid sequence, blanks kept. The widest
+    // field of the info records is 64 bytes.
+    static constexpr size_t kMaxField = 64;
+    template <size_t N>
+    JNIString(Env& e, const unsigned char (&field)[N]) : JNIString(e, field, N) {
+        static_assert(N <= kMaxField, "a text field wider than the decoder's room");
+    }
 
     static jclass getClass(Env& env);
     // String.length(): UTF-16 units; 0 for a null string.
@@ -44,6 +49,9 @@ struct JNIString {
     // The first length() bytes of the modified UTF-8 form, NUL-terminated;
     // empty (no bytes) when the characters cannot be obtained.
     SecretText toCString() const;
+
+private:
+    JNIString(Env& e, const unsigned char* field, size_t width);
 };
 
 struct Object {
