@@ -1,11 +1,13 @@
 package corvaletest;
 
+import quorvel.pkcs.pkcs11.*;
 import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /**
  * A child-JVM script over one binding object. Steps:
  *   init NAME | init-null | finalize | loud
  *   use VARIANT | null-entry FUNCTION | rv FUNCTION CODE | list-null   (mock module scripting)
+ *   destroy-object   (on a new session of slot 1: what destroyObject did, and the module's count of the call)
  * "loud" switches to an object whose setUnsupported reports on stderr, so the
  * order of that call and the library's own message can be seen.
  */
@@ -51,6 +53,17 @@ public final class Scenario {
                 case "list-null":
                     Mock.setFunctionListNull();
                     break;
+                case "destroy-object": {
+                    SessionHandle session = p11.openSession(new SlotId(1), OpenSessionFlags.readWrite()).getHandle();
+                    String outcome;
+                    try {
+                        outcome = "returned " + p11.destroyObject(session, new Handle(Mock.AES_KEY));
+                    } catch (Throwable t) {
+                        outcome = "threw " + t.getClass().getName();
+                    }
+                    System.out.println("destroyObject " + outcome + ", module calls " + Mock.callCount("C_DestroyObject"));
+                    break;
+                }
                 default:
                     throw new IllegalArgumentException(args[i]);
             }

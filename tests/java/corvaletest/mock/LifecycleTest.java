@@ -172,6 +172,15 @@ class LifecycleTest {
         assertEquals("Could not find setUnsupported method\n", r.err());
     }
 
+    @Test
+    void aGetterTheClassLacksStopsTheNativeWithItsMessage() throws Exception {
+        Child.Result r = new Child().classpathFirst(Child.broken("getter-missing"))
+                .run("corvaletest.Scenario", "use", "mock", "init", "mock", "destroy-object");
+        assertEquals(0, r.exit, r.toString());
+        assertTrue(r.ownStdout().endsWith("destroyObject threw java.lang.NoSuchMethodError, module calls 0\n"), r.toString());
+        assertEquals("Error retieving method id at class quorvel.pkcs.pkcs11.Handle met: getValue", r.err());
+    }
+
     private static Child.Result runChild(String... steps) {
         try {
             return new Child().run("corvaletest.Scenario", steps);
