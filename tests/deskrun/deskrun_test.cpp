@@ -309,8 +309,7 @@ std::string readFile(const std::string& path) {
 }
 
 // How long a child process may take, in milliseconds: DESKRUN_CHILD_WAIT
-// seconds, 30 unless set (32-bit Wine under qemu-user takes minutes to start
-// a process).
+// seconds, 30 unless set (emulated runs set more).
 DWORD childWaitMs() {
     char value[16];
     DWORD size = GetEnvironmentVariableA("DESKRUN_CHILD_WAIT", value, sizeof value);
