@@ -33,7 +33,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-jdk=/usr/lib/jvm/java-17-openjdk-amd64
+. "$root/scripts/lib/env.sh"
+jdk=$CORVALE_JDK_X64
 module=/usr/lib/softhsm/libsofthsm2.so
 if [ ! -x "$jdk/bin/javac" ] || [ ! -e "$module" ] || ! command -v softhsm2-util > /dev/null \
         || [ ! -e /usr/include/p11-kit-1/p11-kit/pkcs11.h ] || ! command -v valgrind > /dev/null; then

@@ -13,7 +13,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-jdk=/usr/lib/jvm/java-17-openjdk-amd64
+. scripts/lib/env.sh
+jdk=$CORVALE_JDK_X64
 gen=build/deskrun
 for tool in "$jdk/bin/javac" i686-w64-mingw32-g++ x86_64-w64-mingw32-g++; do
     command -v "$tool" >/dev/null || { echo "build-deskrun: $tool missing; run: bash scripts/setup.sh --windows" >&2; exit 1; }

@@ -11,6 +11,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+. scripts/lib/env.sh
 
 bash scripts/package.sh
 version=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
@@ -83,24 +84,17 @@ check "the Windows zip has the PE32 DLL under x86 and the PE32+ one under x64, a
 # demo <x64|x86> <jar> [wrapper...]: the stock JVM, no corvale.library,
 # LD_LIBRARY_PATH naming only the module's directory, a fresh SoftHSM2 store.
 demo() {
-    local java=(/usr/lib/jvm/java-17-openjdk-amd64/bin/java) softhsm=/usr/lib/softhsm/libsofthsm2.so
-    if [ "$1" = x86 ]; then
-        java=(/usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint -XX:+UseSerialGC)
-        softhsm=$(scripts/softhsm-i386.sh "$root/build/linux-x86")
-    fi
     local d=$work/demo-$1
     rm -rf "$d"
-    mkdir -p "$d/libs" "$d/tokens"
-    ln -s "$softhsm" "$d/libs/libsofthsm2.so"
-    printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$d/tokens" > "$d/softhsm2.conf"
-    (cd "$d" && SOFTHSM2_CONF=$d/softhsm2.conf LD_LIBRARY_PATH=$d/libs "${@:3}" \
-        "${java[@]}" -Xcheck:jni -cp "$2:$work/classes" CorvaleDemo)
+    (unset LD_LIBRARY_PATH
+     corvale_modules "$d" "$root/build/linux-$1" "$1" real
+     cd "$d/run" && "${@:3}" "$java" "${jvm_flags[@]}" -Xcheck:jni -cp "$2:$work/classes" CorvaleDemo)
 }
 
 check "dpkg installs both widths and the jar side by side" dpkg --root="$dpkgroot" -i "${debs[@]}"
 # The demo, compiled as a user would against the installed jar.
 mkdir -p "$work/classes"
-installed /usr/lib/jvm/java-17-openjdk-amd64/bin/javac -nowarn -d "$work/classes" \
+installed "$CORVALE_JAVAC" -nowarn -d "$work/classes" \
     -cp /usr/share/java/quorvel-pkcs11.jar demo/*.java
 
 not_installed_says_where() {

@@ -1,7 +1,8 @@
-# Sourced by the test, demo and soak scripts: the JDKs, how each width's JVM
-# runs, the sanitizer environment, and the module setup (token directory,
-# SoftHSM2 configuration, library links, i386 modules extracted from Debian's
-# packages). Defines variables and functions only.
+# Sourced by the test, demo, soak, packaging, deskrun and benchmark scripts:
+# the JDKs, how each width's JVM runs, the sanitizer environment, and the
+# module setup (token directory, SoftHSM2 configuration, library links, i386
+# modules extracted from Debian's packages). Defines variables and functions
+# only.
 
 CORVALE_JDK_X64=/usr/lib/jvm/java-17-openjdk-amd64
 CORVALE_JDK_X86=/usr/lib/jvm/java-17-openjdk-i386
