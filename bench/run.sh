@@ -136,15 +136,13 @@ fi
 # A fresh token in a temporary directory on tmpfs.
 work=$(mktemp -d /dev/shm/corvale-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/tokens"
-printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n' "$work" > "$work/softhsm2.conf"
-export SOFTHSM2_CONF=$work/softhsm2.conf
+# Also puts the module's link first on LD_LIBRARY_PATH: libcorvale opens
+# modules by file name.
+corvale_modules "$work" "$build" x64 real
 pin=1234
 slot=$(softhsm2-util --init-token --free --label bench --so-pin 12345678 --pin $pin \
     | sed -n 's/.*reassigned to slot \([0-9]*\).*/\1/p')
 [ -n "$slot" ] || { echo "bench: could not initialise the token" >&2; exit 1; }
-# libcorvale opens the module by file name.
-export LD_LIBRARY_PATH=$(dirname "$module")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 
 java=("$jdk/bin/java" "${exports[@]}" -Dcorvale.library="$build/libcorvale.so.0"
       -cp "$build/bench/classes:$build/java/classes" Bench)
