@@ -31,12 +31,12 @@ i386_through_qemu() {
 use_wine() {  # use_wine <x64|x86>: that width's loader ($wine), prefix and its maker ($boot)
     if [ "$1" = x86 ] && ! i386_through_qemu; then
         export WINEPREFIX="$root/build/wine-prefix-x86" WINEARCH=win32 WINELOADER=/usr/lib/wine/wine
-        boot=$WINELOADER
     else
         export WINEPREFIX="$root/build/wine-prefix" WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
-        boot=$WINELOADER
-        if [ "$1" = x86 ]; then WINELOADER=/usr/lib/wine/wine; fi
     fi
+    boot=$WINELOADER
+    # x86 always takes the 32-bit loader (under qemu, in the 64-bit prefix: WoW64).
+    if [ "$1" = x86 ]; then WINELOADER=/usr/lib/wine/wine; fi
     if i386_through_qemu; then  # $LIB picks the library of each process's width
         export LD_PRELOAD="$root/build/wine-qemu/\$LIB/qemu_mmap.so"
     fi

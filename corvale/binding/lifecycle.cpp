@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "corvale/binding/loader.h"
@@ -42,14 +41,7 @@ JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doIn
     corvale::JNIString name(e, moduleName);
     // Two copies: the loader may cut its own; the parameter string needs the full name.
     corvale::SecretText full = name.toCString();
-    std::unique_ptr<char[]> parameterName;
-    int length = 0;
-    if (full) {
-        size_t n = std::strlen(full.get());
-        parameterName.reset(new char[n + 2]());
-        if (std::strncmp(full.get(), "softoken", 8) == 0) std::memcpy(parameterName.get(), full.get(), n + 1);
-        length = name.length();
-    }
+    int length = full ? name.length() : 0;
     corvale::SecretText loadName = full ? name.toCString() : corvale::SecretText();
 
     PK11_TOKEN_TYPE type = PK11_TOKEN_GENERIC;
@@ -60,7 +52,7 @@ JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doIn
     if (type == PK11_TOKEN_SOFTOKEN) {
         char parameters[100];
         std::snprintf(parameters, sizeof parameters,
-                      "configdir=.%s certPrefix= keyPrefix= secmod=secmod.db", parameterName.get());
+                      "configdir=.%s certPrefix= keyPrefix= secmod=secmod.db", full.get());
         SoftokenInitArgs args{};
         args.pReserved = parameters;
         rv = table->C_Initialize(&args);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "corvale/binding/functions.h"
 #include "corvale/common/diag.h"
@@ -25,7 +26,8 @@ CK_FUNCTION_LIST* loadPKCS11Library(JNIEnv* env, jobject obj, char* name, int le
 
     // Sized from the caller's length, so never smaller than "lib" + name + ".so".
     size_t size = static_cast<size_t>(length < 0 ? 0 : length) + 7;
-    std::unique_ptr<char[]> file(new char[size]);
+    std::unique_ptr<char[]> file(new (std::nothrow) char[size]);
+    if (!file) return nullptr;
     std::snprintf(file.get(), size, "lib%s.so", name);
     // Local: a module that loads another module (pkcs11-spy over SoftHSM2)
     // would otherwise hand the inner one its own global C_ symbols, and the

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "corvale/common/diag.h"
 
@@ -146,11 +147,15 @@ SecretText JNIString::toCString() const {
     // bytes are always there.
     int length = this->length();
     size_t n = length > 0 ? static_cast<size_t>(length) : 0;
-    std::unique_ptr<char[]> copy(new char[n + 1]);
-    std::memcpy(copy.get(), chars, n);
-    copy[n] = 0;
+    // No room for the copy (a huge string): no text, as when the characters
+    // cannot be had.
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[n + 1]);
+    if (copy) {
+        std::memcpy(copy.get(), chars, n);
+        copy[n] = 0;
+    }
     env->jni->ReleaseStringUTFChars(str, chars);
-    return SecretText(std::move(copy), n + 1);
+    return copy ? SecretText(std::move(copy), n + 1) : SecretText();
 }
 
 jclass Date::getDateHelperClass(Env& env) { return lookupClass(env, dateHelperClass); }

@@ -29,8 +29,6 @@ jobject listResult(Env& e, Query&& query, Retry retry = Retry::Never) {
     return Result(e, array, returnValue(e, rv)).obj;
 }
 
-template <size_t N> JNIString text(Env& e, const CK_UTF8CHAR (&field)[N]) { return JNIString(e, field); }
-
 jobject waitForSlotEvent(JNIEnv* env, jobject self, jboolean wait) {
     return guarded<WaitForSlotEventResult>(env, self, [wait](Call c) {
         // Optional in a module; binding goes on without it.
@@ -55,9 +53,9 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
             ReturnValue result = returnValue(e, c.module.C_GetInfo(&info));
             // The flags word of CK_INFO is reserved; the record carries none.
             CryptokiInformation information(e, Version(e, info.cryptokiVersion),
-                                            text(e, info.manufacturerID),
+                                            JNIString(e, info.manufacturerID),
                                             CryptokiInformationFlags(e),
-                                            text(e, info.libraryDescription),
+                                            JNIString(e, info.libraryDescription),
                                             Version(e, info.libraryVersion));
             return GetInfoResult(e, information, result).obj;
         },
@@ -83,8 +81,8 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
             Env& e = c.env;
             CK_SLOT_INFO info{};
             ReturnValue result = returnValue(e, c.module.C_GetSlotInfo(slot, &info));
-            SlotInformation information(e, text(e, info.slotDescription),
-                                        text(e, info.manufacturerID),
+            SlotInformation information(e, JNIString(e, info.slotDescription),
+                                        JNIString(e, info.manufacturerID),
                                         SlotInformationFlags(e, info.flags), Version(e, info.hardwareVersion),
                                         Version(e, info.firmwareVersion));
             return GetSlotInfoResult(e, information, result).obj;
@@ -102,11 +100,11 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
             ReturnValue result = returnValue(e, c.module.C_GetTokenInfo(slot, &info));
             // A missing or throwing DateHelper.toDate leaves the date null; the
             // record is made all the same.
-            Date clock(e, text(e, info.utcTime), 0);
+            Date clock(e, JNIString(e, info.utcTime), 0);
             // PIN lengths are Java ints: the low 32 bits, so all-ones reads as -1.
             TokenInformation information(
-                e, text(e, info.label), text(e, info.manufacturerID),
-                text(e, info.model), text(e, info.serialNumber),
+                e, JNIString(e, info.label), JNIString(e, info.manufacturerID),
+                JNIString(e, info.model), JNIString(e, info.serialNumber),
                 TokenInformationFlags(e, info.flags), toJlong(info.ulMaxSessionCount), toJlong(info.ulSessionCount),
                 toJlong(info.ulMaxRwSessionCount), toJlong(info.ulRwSessionCount), static_cast<int>(info.ulMaxPinLen),
                 static_cast<int>(info.ulMinPinLen), toJlong(info.ulTotalPublicMemory),
