@@ -13,6 +13,6 @@ for w in x64 x86; do
 done
 # The i386 modules that cannot be installed beside their amd64 builds.
 . scripts/lib/env.sh
-for p in libsofthsm2 libtpm2-pkcs11-1 libopencryptoki0 opencryptoki; do
+for p in libsofthsm2 libtpm2-pkcs11-1 libopencryptoki0 opencryptoki ykcs11; do
     corvale_i386_package build/linux-x86 $p > /dev/null
 done

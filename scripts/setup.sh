@@ -16,10 +16,11 @@ pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
 [ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine32:i386 xvfb xauth)
 # The modules tier (tests/modules/run.sh): real modules of both widths and the
 # services they use. The i386 builds that cannot be installed beside their
-# amd64 ones (tpm2-pkcs11, opencryptoki) are extracted by scripts/build.sh.
+# amd64 ones (tpm2-pkcs11, opencryptoki, ykcs11) are extracted by scripts/build.sh.
+# The virtual PIV card (tests/modules/card.py) needs python3-cryptography.
 pkgs+=(opencryptoki libopencryptoki0 swtpm swtpm-tools libtpm2-pkcs11-1 tpm2-abrmd libtss2-tcti-tabrmd0
-       libtss2-tcti-tabrmd0:i386 dbus-daemon dbus-bin pcscd vsmartcard-vpcd vsmartcard-vpicc
-       opensc-pkcs11 opensc-pkcs11:i386 libpcsclite1:i386 python3 iproute2)
+       libtss2-tcti-tabrmd0:i386 dbus-daemon dbus-bin pcscd vsmartcard-vpcd opensc-pkcs11
+       opensc-pkcs11:i386 libpcsclite1:i386 ykcs11 python3 python3-cryptography iproute2)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386

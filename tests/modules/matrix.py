@@ -23,7 +23,8 @@ MODULES = {
     "pkcs11-spy": "pkcs11-spy over SoftHSM2",
     "opencryptoki": "opencryptoki soft token",
     "tpm2_pkcs11": "tpm2-pkcs11 over swtpm",
-    "opensc-pkcs11": "OpenSC, virtual card reader",
+    "opensc-pkcs11": "OpenSC, virtual PIV card",
+    "ykcs11": "ykcs11, virtual PIV card",
 }
 WIDTHS = ["x64", "x86"]
 FIELDS = ["module", "width", "cell", "outcome", "evidence", "detail", "expected", "reason"]

@@ -22,7 +22,8 @@ width=x64
 corvale_width $width
 out=$CORVALE_BUILD/modules
 # CORVALE_MODULES="name ...": only those (the others' cells are then missing).
-read -r -a modules <<< "${CORVALE_MODULES:-softhsm2 softoken pkcs11-spy opencryptoki tpm2_pkcs11 opensc-pkcs11}"
+read -r -a modules <<< "${CORVALE_MODULES:-softhsm2 softoken pkcs11-spy opencryptoki tpm2_pkcs11 opensc-pkcs11 ykcs11}"
+card_pin=123456  # tests/modules/card.py's PIN at each start
 
 # ---- Inside the namespaces ----------------------------------------------------
 if [ "${1:-}" = --inside ]; then
@@ -46,12 +47,10 @@ if [ "${1:-}" = --inside ]; then
         cp -rL "$policy" "$work/jdk-policy"
         mount --bind "$work/jdk-policy" "$policy"
     fi
-    # The virtual card (tests/modules/card.py): a stand-in for PyCrypto's
-    # "sha", which Debian 12's card emulator still imports; OpenSC with its
-    # driver for unknown cards enabled, and its file cache off.
-    mkdir -p "$work/vicc"
-    printf 'from hashlib import sha1 as new\ndigest_size = 20\n' > "$work/vicc/sha.py"
-    printf 'app default {\n  enable_default_driver = true;\n  framework pkcs15 { use_file_caching = no; }\n}\n' \
+    # The virtual PIV card (tests/modules/card.py) keeps its keys here, made by
+    # its first start and used by both card modules; OpenSC drives it with its
+    # PIV driver only, its file cache off.
+    printf 'app default {\n  card_drivers = PIV-II;\n  reader_driver pcsc { enable_pinpad = false; }\n  framework pkcs15 { use_file_caching = no; }\n}\n' \
         > "$work/opensc.conf"
 
     waitfor() {  # waitfor SECONDS TEST...: until the test holds
@@ -71,7 +70,7 @@ if [ "${1:-}" = --inside ]; then
 
     # run_module NAME: one module in its own directory; prints its cells.
     run_module() {
-        local name=$1 dir=$work/$1 file card="" so_pin=87654321 params=() started=$SECONDS
+        local name=$1 dir=$work/$1 file card="" so_pin=87654321 pin=3579 params=() started=$SECONDS
         corvale_modules "$dir" "$CORVALE_BUILD" $width real
         export HOME=$dir
         case $name in
@@ -107,17 +106,22 @@ if [ "${1:-}" = --inside ]; then
                 waitfor 30 on_bus com.intel.tss2.Tabrmd
                 export TPM2_PKCS11_TCTI=tabrmd:bus_type=session TPM2_PKCS11_STORE=$dir/tpm-store
                 export TPM2_PKCS11_LOG_LEVEL=${TPM2_PKCS11_LOG_LEVEL:-0} ;;
-            opensc-pkcs11)
+            opensc-pkcs11|ykcs11)
+                # The virtual reader, named so that ykcs11 2.2 looks at it (it
+                # lists only readers whose names begin with "Yubico").
                 file=$lib/pkcs11/opensc-pkcs11.so
+                [ $name = ykcs11 ] && file=$ykcs11
                 mkdir -p "$dir/readers"
-                printf 'FRIENDLYNAME "Virtual PCD"\nDEVICENAME /dev/null:35963\nLIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID 35963\n' \
+                printf 'FRIENDLYNAME "Yubico Virtual PCD"\nDEVICENAME /dev/null:35963\nLIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\nCHANNELID 35963\n' \
                     > "$dir/readers/vpcd"
+                rm -f /run/pcscd/pcscd.comm
                 timeout 1200 pcscd --foreground -c "$dir/readers" > "$dir/pcscd.log" 2>&1 &
                 echo $! > "$dir/pcscd.pid"
                 waitfor 30 test -S /run/pcscd/pcscd.comm
                 export OPENSC_CONF=$work/opensc.conf
-                params=(--user-pin 1234)  # the card's, which it cannot initialise
-                card="timeout 600 python3 $CORVALE_SOURCE/tests/modules/card.py 35963 $work/vicc" ;;
+                params=(--user-pin "$card_pin")  # the card's own, which it cannot initialise
+                pin=$card_pin
+                card="timeout 600 /usr/bin/python3 $CORVALE_SOURCE/tests/modules/card.py 35963 $work/card" ;;
         esac
         [ -e "$dir/libs/lib$name.so" ] || ln -s "$file" "$dir/libs/lib$name.so"
         local java_run=("$java" -Xcheck:jni "${jvm_flags[@]}" -Dcorvale.library="$CORVALE_BUILD/libcorvale.so.0")
@@ -145,7 +149,7 @@ if [ "${1:-}" = --inside ]; then
         fi
         status=0
         timeout 900 "${java_run[@]}" -cp "$work/demo-classes:$CORVALE_BUILD/java/classes" CorvaleDemo \
-            --module "$name" --so-pin "$so_pin" --pin 3579 > "$dir/demo.out" 2>&1 || status=$?
+            --module "$name" --so-pin "$so_pin" --pin "$pin" > "$dir/demo.out" 2>&1 || status=$?
         local tour
         tour=$(grep -E '^Tour: ' "$dir/demo.out" | tail -n 1 || true)
         if grep -qE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method' "$dir/demo.out"; then
@@ -187,14 +191,16 @@ if [ $width = x86 ]; then
     # The i386 library reads the slot daemon's shared memory in its own
     # layout: it needs the i386 daemon.
     slotd=$(corvale_i386_package "$CORVALE_BUILD" opencryptoki)/usr/sbin/pkcsslotd
+    ykcs11=$(corvale_i386_package "$CORVALE_BUILD" ykcs11)/usr/lib/i386-linux-gnu/libykcs11.so.2
 else
     lib=/usr/lib/x86_64-linux-gnu
     tpm=$lib/pkcs11/libtpm2_pkcs11.so
     ock_dir=$lib
     slotd=/usr/sbin/pkcsslotd
+    ykcs11=$lib/libykcs11.so.2
 fi
 corvale_softhsm "$CORVALE_BUILD" $width > /dev/null
-export lib tpm ock_dir slotd
+export lib tpm ock_dir slotd ykcs11 card_pin
 "$CORVALE_JAVAC" -nowarn -d "$work/demo-classes" -cp "$CORVALE_BUILD/java/classes" "$CORVALE_SOURCE"/demo/*.java
 touch "$work/cells"
 status=0

@@ -6,9 +6,13 @@ import java.security.GeneralSecurityException;
 import java.security.KeyFactory;
 import java.security.PublicKey;
 import java.security.interfaces.RSAPublicKey;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
 import java.util.Arrays;
 import javax.crypto.Cipher;
 import javax.crypto.SecretKey;
+import javax.crypto.spec.OAEPParameterSpec;
+import javax.crypto.spec.PSource;
 
 /**
  * The independent oracle for a token's cryptography: Java's own providers,
@@ -86,6 +90,23 @@ public final class Jdk {
 
     public static byte[] digest(String algorithm, byte[] data) throws Exception {
         return java.security.MessageDigest.getInstance(algorithm).digest(data);
+    }
+
+    /** RSASSA-PSS with SHA-256, MGF1 with SHA-256 and 32 bytes of salt. */
+    public static boolean verifyPss(PublicKey key, byte[] data, byte[] signature) throws Exception {
+        java.security.Signature v = java.security.Signature.getInstance("RSASSA-PSS");
+        v.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
+        v.initVerify(key);
+        v.update(data);
+        return v.verify(signature);
+    }
+
+    /** RSAES-OAEP with SHA-256 and MGF1 with SHA-256, no label. */
+    public static byte[] rsaOaepEncrypt(PublicKey key, byte[] data) throws Exception {
+        Cipher c = Cipher.getInstance("RSA/ECB/OAEPPadding");
+        c.init(Cipher.ENCRYPT_MODE, key, new OAEPParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256,
+                PSource.PSpecified.DEFAULT));
+        return c.doFinal(data);
     }
 
     /** PKCS#1 v1.5 encryption with a token's public key, as an unwrapping test needs. */

@@ -12,6 +12,8 @@ import corvaletest.Attributes;
 import corvaletest.Jdk;
 import java.io.ByteArrayOutputStream;
 import java.security.PublicKey;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
 import java.security.SecureRandom;
 import java.security.interfaces.RSAPublicKey;
 import java.util.ArrayList;
@@ -30,22 +32,28 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * (checked against a plain C client), a token initialised, logins and a PIN
  * change, keys, ciphers, digests, signatures, objects, wrapping, random bytes,
  * slot events and closing. What is tried follows the module's mechanism list
- * and token flags; every cell is reported (see {@link Cells}).
+ * and token flags; every cell is reported (see {@link Cells}). A token whose
+ * user PIN is given is used as it is (a card): not initialised, its own keys
+ * and certificates found, read, and used to sign and decrypt.
  *
  *   ModuleScenario NAME [--so-pin PIN] [--user-pin PIN]
- *   (--user-pin: the user PIN of a token that cannot be initialised)
  *   -Dcorvale.module.path=FILE   the module file, for the C client
  *   -Dcorvale.card="COMMAND..."  inserts the virtual card while it runs (removable slots)
  */
 public final class ModuleScenario {
 
-    static final String LABEL = "corvale-tier", USER_PIN = "2468", NEW_PIN = "13579", WRONG_PIN = "0000";
+    // PINs of 6 to 8 digits suit cards too (a PIV card's PIN; ykcs11 refuses shorter ones without asking the card).
+    static final String LABEL = "corvale-tier", USER_PIN = "2468", NEW_PIN = "135790", WRONG_PIN = "000000";
     static final long CKR_ATTRIBUTE_SENSITIVE = 0x11, CKR_ATTRIBUTE_TYPE_INVALID = 0x12, CKR_KEY_HANDLE_INVALID = 0x60,
             CKR_OBJECT_HANDLE_INVALID = 0x82, CKR_NO_EVENT = 0x8, CKR_PIN_INCORRECT = 0xA0;
     static final long CKR_SESSION_HANDLE_INVALID = 0xB3, CKR_SIGNATURE_INVALID = 0xC0, CKR_CRYPTOKI_NOT_INITIALIZED = 0x190;
     static final long CKS_RO_PUBLIC = 0, CKS_RO_USER = 1, CKS_RW_PUBLIC = 2, CKS_RW_USER = 3, CKS_RW_SO = 4;
-    static final long CKK_RSA = 0, CKK_EC = 3, CKK_AES = 0x1F;
+    static final long CKK_RSA = 0, CKK_EC = 3, CKK_AES = 0x1F, CKO_CERTIFICATE = 1;
+    /** Bits of a certificate's key usage. */
+    static final int DIGITAL_SIGNATURE = 0, KEY_ENCIPHERMENT = 2;
     static final MechanismType CKM_ECDSA_SHA256 = new MechanismType(0x1044);
+    static final long CKM_SHA256_CODE = 0x250, CKG_MGF1_SHA256 = 2, CKZ_DATA_SPECIFIED = 1;
+    static final AttributeType CKA_ALWAYS_AUTHENTICATE = new AttributeType(0x202);
     /** DER of the OID of P-256 (prime256v1). */
     static final byte[] P256 = {0x06, 0x08, 0x2A, (byte) 0x86, 0x48, (byte) 0xCE, 0x3D, 0x03, 0x01, 0x07};
     /** DER of a SHA-256 DigestInfo up to the digest. */
@@ -71,6 +79,25 @@ public final class ModuleScenario {
     private byte[] aesValue;
     private MechanismType aesMechanism;
     private RSAPublicKey rsaJava;
+    /** The keys of a token used as it is, read once after the first login. */
+    private List<OwnKey> own;
+
+    /** A key pair the token holds, with its certificate (the same CKA_ID). */
+    private static final class OwnKey {
+        byte[] id;
+        X509Certificate certificate;
+        Handle certificateObject, privateKey, publicKey;
+        boolean always;
+
+        boolean usage(int bit) {
+            boolean[] u = certificate.getKeyUsage();
+            return u == null || u[bit];
+        }
+
+        String algorithm() {
+            return certificate.getPublicKey().getAlgorithm();
+        }
+    }
 
     private ModuleScenario(String module, String soPin, String givenPin) {
         this.module = module;
@@ -172,6 +199,7 @@ public final class ModuleScenario {
         if (slot == null && refused != null) rv(refused.getResult(), "C_GetTokenInfo");
         if (slot == null) throw new Cells.Absent("no-token", "no slot holds a token");
         loadMechanisms();
+        if (givenPin != null) throw new Cells.Absent("own-keys", "the token is used as it is, with its own PIN and keys");
         if (tokenInfo().getFlags().isWriteProtected()) throw new Cells.Absent("flags:WRITE_PROTECTED", "write-protected");
         rv(p11.initToken(slot, soPin, LABEL), "C_InitToken");
         // Some modules number a token anew once it is initialised.
@@ -201,6 +229,12 @@ public final class ModuleScenario {
 
     private String login() {
         expectRv(CKR_PIN_INCORRECT, p11.login(session, UserType.USER, WRONG_PIN), "C_Login(wrong PIN)");
+        if (givenPin != null) {
+            // A card counts the tries left (3): after two wrong PINs the token says the next try is the last.
+            expectRv(CKR_PIN_INCORRECT, p11.login(session, UserType.USER, WRONG_PIN), "C_Login(wrong PIN)");
+            TokenInformationFlags f = tokenInfo().getFlags();
+            check(f.isUserPinFinalTry(), "PIN final try after two wrong PINs: " + f);
+        }
         rv(p11.login(session, UserType.USER, pin), "C_Login(USER)");
         same(readWrite ? CKS_RW_USER : CKS_RO_USER, state(), "session state after the user login");
         rv(p11.logout(session), "C_Logout");
@@ -321,6 +355,7 @@ public final class ModuleScenario {
 
     private String rsa() throws Exception {
         userLogin();
+        if (givenPin != null) return ownRsa();
         long[] gen = mechanisms.get(need(CKF_GENERATE_KEY_PAIR, CKM_RSA_PKCS_KEY_PAIR_GEN).getType());
         MechanismType sign = need(CKF_SIGN | CKF_VERIFY, CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS);
         int bits = gen[2] >= 2048 || gen[2] == 0 ? 2048 : (int) gen[2];
@@ -351,6 +386,7 @@ public final class ModuleScenario {
 
     private String ec() throws Exception {
         userLogin();
+        if (givenPin != null) return ownEc();
         need(CKF_GENERATE_KEY_PAIR, CKM_EC_KEY_PAIR_GEN);
         need(CKF_SIGN | CKF_VERIFY, CKM_ECDSA);
         GenerateKeyPairResult g = generatePair(CKM_EC_KEY_PAIR_GEN, Attributes.of().add(CKA_EC_PARAMS, P256),
@@ -395,32 +431,218 @@ public final class ModuleScenario {
      * Returns the signatures: {one part, in parts (or null)}.
      */
     private byte[][] signAndVerify(MechanismType m, Handle privateKey, Handle publicKey, byte[] data, boolean parts) {
-        rv(p11.signInit(session, m, null, privateKey), "C_SignInit");
+        return signAndVerify(m, null, privateKey, publicKey, false, data, parts);
+    }
+
+    /** As above, with a mechanism parameter; always: a context-specific login after each C_SignInit. */
+    private byte[][] signAndVerify(MechanismType m, byte[] parameter, Handle privateKey, Handle publicKey, boolean always,
+            byte[] data, boolean parts) {
+        signInit(m, parameter, privateKey, always);
         SignResult one = p11.sign(session, data, 0, data.length);
         rv(one.getResult(), "C_Sign");
-        rv(p11.verifyInit(session, m, null, publicKey), "C_VerifyInit");
+        rv(p11.verifyInit(session, m, parameter, publicKey), "C_VerifyInit");
         rv(p11.verify(session, data, 0, data.length, one.getData()), "C_Verify");
         byte[] changed = data.clone();
         changed[changed.length / 2] ^= 1;
-        rv(p11.verifyInit(session, m, null, publicKey), "C_VerifyInit");
+        rv(p11.verifyInit(session, m, parameter, publicKey), "C_VerifyInit");
         expectRv(CKR_SIGNATURE_INVALID, p11.verify(session, changed, 0, changed.length, one.getData()), "C_Verify(changed)");
         if (!parts) return new byte[][] {one.getData(), null};
-        rv(p11.signInit(session, m, null, privateKey), "C_SignInit");
+        signInit(m, parameter, privateKey, always);
         rv(p11.signUpdate(session, data, 0, 7), "C_SignUpdate");
         rv(p11.signUpdate(session, data, 7, data.length - 7), "C_SignUpdate");
         SignResult last = p11.signFinal(session);
         rv(last.getResult(), "C_SignFinal");
-        rv(p11.verifyInit(session, m, null, publicKey), "C_VerifyInit");
+        rv(p11.verifyInit(session, m, parameter, publicKey), "C_VerifyInit");
         rv(p11.verifyUpdate(session, data, 0, 100), "C_VerifyUpdate");
         rv(p11.verifyUpdate(session, data, 100, data.length - 100), "C_VerifyUpdate");
         rv(p11.verifyFinal(session, one.getData()), "C_VerifyFinal");
         return new byte[][] {one.getData(), last.getData()};
     }
 
+    private void signInit(MechanismType m, byte[] parameter, Handle privateKey, boolean always) {
+        rv(p11.signInit(session, m, parameter, privateKey), "C_SignInit");
+        // A key that wants the PIN for every signature (a card's signature key).
+        if (always) rv(p11.login(session, UserType.CONTEXT_SPECIFIC, pin), "C_Login(CONTEXT_SPECIFIC)");
+    }
+
+    // A token used as it is: its own keys and certificates
+
+    /**
+     * The token's certificates, each with the private and public key of the
+     * same CKA_ID (found by class, matched by CKA_ID); read once.
+     */
+    private List<OwnKey> own() throws Exception {
+        if (own != null) return own;
+        List<OwnKey> keys = new ArrayList<>();
+        CertificateFactory x509 = CertificateFactory.getInstance("X.509");
+        Map<String, Handle> privates = byId(Attributes.CKO_PRIVATE_KEY), publics = byId(Attributes.CKO_PUBLIC_KEY);
+        for (Map.Entry<String, Handle> c : byId(CKO_CERTIFICATE).entrySet()) {
+            OwnKey k = new OwnKey();
+            k.certificateObject = c.getValue();
+            k.id = read(c.getValue(), CKA_ID);
+            k.certificate = (X509Certificate) x509.generateCertificate(
+                    new java.io.ByteArrayInputStream(read(c.getValue(), CKA_VALUE)));
+            k.privateKey = privates.get(c.getKey());
+            k.publicKey = publics.get(c.getKey());
+            check(k.privateKey != null && k.publicKey != null, "a private and a public key for certificate "
+                    + c.getKey() + " (" + k.certificate.getSubjectX500Principal() + ")");
+            k.always = NativeCryptokiFunctions.decodeBool(read(k.privateKey, CKA_ALWAYS_AUTHENTICATE));
+            keys.add(k);
+        }
+        same(privates.keySet(), publics.keySet(), "CKA_IDs of the private and the public keys");
+        same(privates.keySet(), byId(CKO_CERTIFICATE).keySet(), "CKA_IDs of the private keys and the certificates");
+        own = keys;
+        return own;
+    }
+
+    /** The objects of a class, by their CKA_ID in hex; each CKA_ID once. */
+    private Map<String, Handle> byId(long cls) {
+        Map<String, Handle> found = new java.util.TreeMap<>();
+        for (Handle h : found(Attributes.of().ulong(CKA_CLASS, cls))) {
+            String id = java.util.HexFormat.of().formatHex(read(h, CKA_ID));
+            check(found.put(id, h) == null, "CKA_ID " + id + " twice among objects of class " + cls);
+        }
+        return found;
+    }
+
+    /** The first of the token's keys of that algorithm ("RSA", "EC") whose certificate allows that use. */
+    private OwnKey own(String algorithm, int usage, boolean always) throws Exception {
+        for (OwnKey k : own()) {
+            if (k.algorithm().equals(algorithm) && k.usage(usage) && k.always == always) return k;
+        }
+        return null;
+    }
+
+    private String ownRsa() throws Exception {
+        OwnKey signer = own("RSA", DIGITAL_SIGNATURE, false), decrypter = own("RSA", KEY_ENCIPHERMENT, false);
+        if (signer == null) throw new Cells.Absent("own:none", "the token holds no RSA signature key");
+        PublicKey key = signer.certificate.getPublicKey();
+        byte[] message = bytes(300), digest = Jdk.digest("SHA-256", message);
+        // What the token offers of: raw PKCS #1 v1.5 on a DigestInfo, with SHA-256 (in one part and in parts), PSS.
+        need(CKF_SIGN, CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS);
+        if (offered(CKF_SIGN, CKM_RSA_PKCS) != null) {
+            byte[] s = signAndVerify(CKM_RSA_PKCS, null, signer.privateKey, signer.publicKey, false,
+                    concat(SHA256_INFO, digest), false)[0];
+            check(Jdk.verify("SHA256withRSA", key, message, s), "Java verifies CKM_RSA_PKCS with the certificate");
+        }
+        if (offered(CKF_SIGN, CKM_SHA256_RSA_PKCS) != null) {
+            byte[][] s = signAndVerify(CKM_SHA256_RSA_PKCS, null, signer.privateKey, signer.publicKey, false, message, true);
+            check(Jdk.verify("SHA256withRSA", key, message, s[0]), "Java verifies CKM_SHA256_RSA_PKCS with the certificate");
+            check(Jdk.verify("SHA256withRSA", key, message, s[1]), "and the signature made in parts");
+        }
+        String also = "";
+        if (offered(CKF_SIGN, CKM_RSA_PKCS_PSS) != null) {
+            also += "+pss";
+            byte[] parameter = ulongs(CKM_SHA256_CODE, CKG_MGF1_SHA256, 32);
+            byte[] s = signAndVerify(CKM_RSA_PKCS_PSS, parameter, signer.privateKey, signer.publicKey, false, digest, false)[0];
+            check(Jdk.verifyPss(key, message, s), "Java verifies CKM_RSA_PKCS_PSS (SHA-256, MGF1, 32 bytes of salt)");
+        }
+        if (decrypter == null) throw new Cells.Failed("own:no-decryption-key", "no RSA key for key encipherment");
+        // Java encrypts to the certificate; the token decrypts.
+        need(CKF_DECRYPT, CKM_RSA_PKCS);
+        byte[] secret = bytes(32);
+        PublicKey to = decrypter.certificate.getPublicKey();
+        decrypt(CKM_RSA_PKCS, null, decrypter, Jdk.rsaEncrypt(to, secret), secret);
+        if (offered(CKF_DECRYPT, CKM_RSA_PKCS_OAEP) != null) {
+            also += "+oaep";
+            decrypt(CKM_RSA_PKCS_OAEP, ulongs(CKM_SHA256_CODE, CKG_MGF1_SHA256, CKZ_DATA_SPECIFIED, 0, 0), decrypter,
+                    Jdk.rsaOaepEncrypt(to, secret), secret);
+        }
+        return "java" + also;
+    }
+
+    private void decrypt(MechanismType m, byte[] parameter, OwnKey key, byte[] ciphertext, byte[] expected) {
+        rv(p11.decryptInit(session, m, parameter, key.privateKey), "C_DecryptInit(" + m + ")");
+        CipherResult r = p11.decrypt(session, ciphertext, 0, ciphertext.length);
+        rv(r.getResult(), "C_Decrypt(" + m + ")");
+        check(Arrays.equals(expected, r.getData()), m + ": the token decrypts what Java encrypted to the certificate");
+    }
+
+    private String ownEc() throws Exception {
+        // The signature key that wants the PIN for every signature (PIV 9C), and one without (9E) where there is one.
+        OwnKey signer = own("EC", DIGITAL_SIGNATURE, true), plain = own("EC", DIGITAL_SIGNATURE, false);
+        if (signer == null) throw new Cells.Absent("own:none", "the token holds no EC signature key that wants the PIN each time");
+        need(CKF_SIGN, CKM_ECDSA);
+        byte[] message = bytes(300), digest = Jdk.digest("SHA-256", message);
+        for (OwnKey k : plain == null ? new OwnKey[] {signer} : new OwnKey[] {signer, plain}) {
+            PublicKey key = k.certificate.getPublicKey();
+            byte[] s = signAndVerify(CKM_ECDSA, null, k.privateKey, k.publicKey, k.always, digest, false)[0];
+            check(Jdk.verify("NONEwithECDSAinP1363Format", key, digest, s), "Java verifies CKM_ECDSA with the certificate");
+        }
+        if (offered(CKF_SIGN, CKM_ECDSA_SHA256) != null) {
+            byte[][] s = signAndVerify(CKM_ECDSA_SHA256, null, signer.privateKey, signer.publicKey, true, message, true);
+            PublicKey key = signer.certificate.getPublicKey();
+            check(Jdk.verify("SHA256withECDSAinP1363Format", key, message, s[0]), "Java verifies CKM_ECDSA_SHA256");
+            check(Jdk.verify("SHA256withECDSAinP1363Format", key, message, s[1]), "and the signature made in parts");
+        }
+        return "java";
+    }
+
+    /** Each key's type, modulus or point and curve as in its certificate; secrets withheld. */
+    private String ownAttributes() throws Exception {
+        for (OwnKey k : own()) {
+            String id = java.util.HexFormat.of().formatHex(k.id);
+            same(id, java.util.HexFormat.of().formatHex(read(k.privateKey, CKA_ID)), "CKA_ID of the private key");
+            // Only the key for signatures that cannot be repudiated wants the PIN each time.
+            same(k.certificate.getKeyUsage()[1], k.always, "CKA_ALWAYS_AUTHENTICATE of key " + id);
+            boolean rsa = k.algorithm().equals("RSA");
+            for (Handle h : new Handle[] {k.privateKey, k.publicKey}) {
+                same(rsa ? CKK_RSA : CKK_EC, NativeCryptokiFunctions.decodeULong(read(h, CKA_KEY_TYPE)), "key type of " + id);
+            }
+            if (rsa) {
+                RSAPublicKey c = (RSAPublicKey) k.certificate.getPublicKey();
+                for (Handle h : new Handle[] {k.privateKey, k.publicKey}) {
+                    TemplateAttribute[] t = Attributes.of().read(CKA_MODULUS, CKA_PUBLIC_EXPONENT).array();
+                    rv(p11.getAttributeValueNative(session, h, t), "C_GetAttributeValue(modulus)");
+                    RSAPublicKey r = Jdk.rsa(Attributes.valueOf(t, CKA_MODULUS), Attributes.valueOf(t, CKA_PUBLIC_EXPONENT));
+                    same(c.getModulus(), r.getModulus(), "modulus of key " + id + " as in its certificate");
+                    same(c.getPublicExponent(), r.getPublicExponent(), "public exponent of key " + id);
+                }
+            } else {
+                check(Arrays.equals(P256, read(k.publicKey, CKA_EC_PARAMS)), "CKA_EC_PARAMS of key " + id + ": P-256");
+                check(Arrays.equals(k.certificate.getPublicKey().getEncoded(), Jdk.p256(read(k.publicKey, CKA_EC_POINT))
+                        .getEncoded()), "EC point of key " + id + " as in its certificate");
+                // OpenSC keeps the point on the public key only.
+                TemplateAttribute[] t = Attributes.of().read(CKA_EC_POINT).array();
+                ReturnValue point = p11.getAttributeValueNative(session, k.privateKey, t);
+                if (point.getValue() != CKR_ATTRIBUTE_TYPE_INVALID) {
+                    rv(point, "C_GetAttributeValue(private EC point)");
+                    check(Arrays.equals(k.certificate.getPublicKey().getEncoded(), Jdk.p256((byte[]) t[0].getValue())
+                            .getEncoded()), "EC point of private key " + id + " as in its certificate");
+                }
+            }
+            TemplateAttribute[] secret = Attributes.of().read(CKA_ID)
+                    .read(rsa ? new AttributeType(Attributes.CKA_PRIVATE_EXPONENT) : CKA_VALUE).array();
+            ReturnValue rv = p11.getAttributeValueNative(session, k.privateKey, secret);
+            if (rv.getValue() != CKR_ATTRIBUTE_TYPE_INVALID) {
+                expectRv(CKR_ATTRIBUTE_SENSITIVE, rv, "C_GetAttributeValue(secret)");
+            }
+        }
+        return "certificate";
+    }
+
+    /** The token's certificates and keys, all of them by class, and one key's objects by its CKA_ID. */
+    private String ownFind() throws Exception {
+        List<OwnKey> keys = own();
+        check(!keys.isEmpty(), "the token holds certificates");
+        OwnKey k = keys.get(keys.size() / 2);
+        Set<Handle> found = found(Attributes.of().add(CKA_ID, k.id)), keyObjects = Set.of(k.certificateObject, k.privateKey,
+                k.publicKey);
+        String id = java.util.HexFormat.of().formatHex(k.id);
+        check(found.containsAll(keyObjects), "the certificate and keys among the objects with CKA_ID " + id);
+        // ykcs11 shows also the data object that holds the certificate on the card.
+        for (Handle h : found) {
+            if (keyObjects.contains(h)) continue;
+            same(Attributes.CKO_DATA, NativeCryptokiFunctions.decodeULong(read(h, CKA_CLASS)), "class of " + h + " with CKA_ID " + id);
+        }
+        return "class-and-id";
+    }
+
     // Objects
 
-    private String attributes() {
+    private String attributes() throws Exception {
         userLogin();
+        if (givenPin != null) return ownAttributes();
         if (made.isEmpty()) throw new Cells.Absent("needs:objects", "no object was made");
         for (Handle h : made) {
             same(LABEL, new String(read(h, CKA_LABEL)), "label of " + h);
@@ -451,8 +673,9 @@ public final class ModuleScenario {
         return "template";
     }
 
-    private String find() {
+    private String find() throws Exception {
         userLogin();
+        if (givenPin != null) return ownFind();
         if (made.isEmpty()) throw new Cells.Absent("needs:objects", "no object was made");
         same(new HashSet<>(made), found(Attributes.of().text(CKA_LABEL, LABEL)), "objects labelled " + LABEL);
         Set<Handle> publics = new HashSet<>();
@@ -613,6 +836,12 @@ public final class ModuleScenario {
     private static byte[] concat(byte[]... parts) {
         ByteArrayOutputStream out = new ByteArrayOutputStream();
         for (byte[] p : parts) out.writeBytes(p);
+        return out.toByteArray();
+    }
+
+    private static byte[] ulongs(long... values) {
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        for (long v : values) out.writeBytes(Attributes.ulong(v));
         return out.toByteArray();
     }
 

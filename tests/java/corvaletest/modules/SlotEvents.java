@@ -17,7 +17,9 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * A virtual card put in and taken out of a reader (a card emulator process
  * started and stopped by its own handle) while Java waits for the module's
  * slot events, blocking on another thread and polling without blocking, and
- * watches the list of slots with a token follow the card.
+ * watches the list of slots with a token follow the card. A module without
+ * slot events (C_WaitForSlotEvent not supported) still has its slot list
+ * follow the card in and out; the cell is then not offered.
  */
 final class SlotEvents {
 
@@ -33,6 +35,8 @@ final class SlotEvents {
     private Process card;
     private SlotId cardSlot;
     private RuntimeException beginning;
+    /** The module's answer when it has no slot events, else null. */
+    private Cells.Absent noEvents;
 
     SlotEvents(String[] command) {
         this.command = Arrays.asList(command);
@@ -49,7 +53,15 @@ final class SlotEvents {
     /** Before the queries: the card goes in while another thread waits for it. */
     void begin(NativeCryptokiFunctions p11) {
         try {
-            drain(p11);
+            ReturnValue rv = p11._waitForSlotEvent(false).getResult();
+            if (rv.getValue() == Cells.CKR_FUNCTION_NOT_SUPPORTED) {
+                noEvents = new Cells.Absent("rv:0x54@C_WaitForSlotEvent", "C_WaitForSlotEvent: " + rv);
+                check(p11.getSlotList(true).getSlotIds().length == 0, "no card before the card goes in");
+                insert();
+                cardSlot = listed(p11, true);
+                return;
+            }
+            if (rv.getValue() != CKR_NO_EVENT) drain(p11);
             check(p11.getSlotList(true).getSlotIds().length == 0, "no card before the card goes in");
             Future<WaitForSlotEventResult> wait = waiter.submit(() -> p11._waitForSlotEvent(true));
             Thread.sleep(300);
@@ -68,6 +80,14 @@ final class SlotEvents {
     /** After the sessions are closed: out without blocking, in without blocking, out while blocked. */
     String end(NativeCryptokiFunctions p11) throws Exception {
         if (beginning != null) throw beginning;
+        if (noEvents != null) {
+            for (boolean in : new boolean[] {false, true, false}) {
+                if (in) insert(); else remove();
+                same(cardSlot, listed(p11, in), "the card's slot " + (in ? "listed again" : "gone from the list"));
+                followed(p11, in, in ? "after the card went in" : "after the card went out");
+            }
+            throw noEvents;
+        }
         remove();
         same(cardSlot, poll(p11), "slot of the removal seen without blocking");
         followed(p11, false, "after the removal seen without blocking");
@@ -106,6 +126,20 @@ final class SlotEvents {
         Cells.rv(r.getReturnValue(), "C_GetSlotList");
         same(present, Arrays.asList(r.getSlotIds()).contains(cardSlot), "card's slot listed with a token " + when);
         same(present, p11.getSlotInfo(cardSlot).getInfo().getFlags().isTokenPresent(), "token-present flag " + when);
+    }
+
+    /** Lists the slots with a token every 100 ms until the card's is there (or gone); returns that slot. */
+    private SlotId listed(NativeCryptokiFunctions p11, boolean present) throws InterruptedException {
+        long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(SECONDS);
+        while (System.nanoTime() < end) {
+            SlotListResult r = p11.getSlotList(true);
+            Cells.rv(r.getReturnValue(), "C_GetSlotList");
+            SlotId[] ids = r.getSlotIds();
+            if (present && ids.length == 1) return ids[0];
+            if (!present && !Arrays.asList(ids).contains(cardSlot)) return cardSlot;
+            Thread.sleep(100);
+        }
+        throw new Cells.Failed("timeout", "the slot list did not follow the card within " + SECONDS + " s");
     }
 
     /** Waits without blocking, a call every 100 ms, until the module reports an event. */
