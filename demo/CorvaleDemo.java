@@ -10,7 +10,9 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 /**
  * A tour of a PKCS#11 module through libcorvale: what the library, its slots,
  * tokens and mechanisms are, then a token initialised, a user PIN set, a
- * login and logout with the session's information.
+ * login and logout with the session's information. A token that is already
+ * initialised, where no SO PIN is given, is used as it is (a smart card):
+ * a login with the user PIN, and signatures with its own keys.
  *
  *   java -Dcorvale.library=build/linux-x64/libcorvale.so.0 CorvaleDemo [--module NAME]...
  *        [--slot ID] [--so-pin PIN] [--pin PIN] [--label LABEL]
@@ -190,8 +192,13 @@ public final class CorvaleDemo {
             }
         }
         if (slot == null) slot = slots[slots.length - 1];
-        String so = soPin != null ? soPin
-                : p11.getTokenType() == NativeCryptokiFunctions.TOKEN_SOFTOKEN ? "" : "demo-so-pin";
+        boolean softoken = p11.getTokenType() == NativeCryptokiFunctions.TOKEN_SOFTOKEN;
+        GetTokenInfoResult chosen = p11.getTokenInfo(slot);
+        if (soPin == null && !softoken && chosen.getResult().isOk() && chosen.getInfo().getFlags().isTokenInitialized()) {
+            useAsItIs(p11, slot);
+            return;
+        }
+        String so = soPin != null ? soPin : softoken ? "" : "demo-so-pin";
         heading("Using the token in slot " + slot.getId());
         if (!step(p11.initToken(slot, so, label), "initialise the token as \"" + label + "\"")) return;
         // Some modules number a token anew once it is initialised.
@@ -214,6 +221,24 @@ public final class CorvaleDemo {
                 step(p11.logout(session), "log out");
             }
             session(p11, session);
+        } finally {
+            step(p11.closeSession(session), "close the session");
+        }
+    }
+
+    /** An initialised token (a card): log in with the user PIN, sign with its own keys where it holds some. */
+    private void useAsItIs(NativeCryptokiFunctions p11, SlotId slot) {
+        heading("Using the token in slot " + slot.getId() + " as it is (initialised; no SO PIN given)");
+        OpenSessionResult opened = p11.openSession(slot, OpenSessionFlags.readWrite());
+        if (!opened.getResult().isOk()) opened = p11.openSession(slot, OpenSessionFlags.readOnly());
+        if (!step(opened.getResult(), "open a session")) return;
+        SessionHandle session = opened.getHandle();
+        try {
+            if (step(p11.login(session, UserType.USER, userPin), "log in as user")) {
+                session(p11, session);
+                if (!CryptoTour.runWithOwnKeys(p11, slot, session, userPin)) CryptoTour.run(p11, slot, session);
+                step(p11.logout(session), "log out");
+            }
         } finally {
             step(p11.closeSession(session), "close the session");
         }

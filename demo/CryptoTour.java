@@ -16,7 +16,9 @@ public final class CryptoTour {
 
     static final String LABEL = "corvale-demo";
 
-    private static final long CKO_PUBLIC_KEY = 2, CKO_PRIVATE_KEY = 3, CKO_SECRET_KEY = 4;
+    private static final long CKO_CERTIFICATE = 1, CKO_PUBLIC_KEY = 2, CKO_PRIVATE_KEY = 3, CKO_SECRET_KEY = 4;
+    private static final AttributeType CKA_ALWAYS_AUTHENTICATE = new AttributeType(0x202);
+    private static final MechanismType CKM_ECDSA_SHA256 = new MechanismType(0x1044);
     private static final long CKK_AES = 0x1F;
     /** DER of the OID of the curve P-256. */
     private static final byte[] P256 = {0x06, 0x08, 0x2A, (byte) 0x86, 0x48, (byte) 0xCE, 0x3D, 0x03, 0x01, 0x07};
@@ -35,6 +37,18 @@ public final class CryptoTour {
         this.session = session;
         GetMechanismListResult list = p11.getMechanismList(slot);
         if (list.getResult().isOk()) offered.addAll(java.util.Arrays.asList(list.getMechanisms()));
+    }
+
+    /**
+     * On a token used as it is (a card, which cannot make keys): signs with
+     * each of the token's own private keys that may sign, and checks each
+     * signature against the key's certificate (the certificate of the same
+     * CKA_ID) in Java. A key that wants the PIN for every signature gets it
+     * (a context-specific login). Returns false when the token holds no
+     * such key.
+     */
+    public static boolean runWithOwnKeys(NativeCryptokiFunctions p11, SlotId slot, SessionHandle session, String pin) {
+        return new CryptoTour(p11, slot, session).ownKeys(pin);
     }
 
     /** Runs the tour on a bound module and an open, logged-in read-write session on that slot's token. */
@@ -108,6 +122,86 @@ public final class CryptoTour {
             }
         }
         return true;
+    }
+
+    // The token's own keys
+
+    private boolean ownKeys(String pin) {
+        List<Handle> certificates = search(new TemplateAttribute(AttributeType.CKA_CLASS, ulong(CKO_CERTIFICATE)));
+        boolean any = false;
+        for (Handle certificate : certificates) {
+            TemplateAttribute[] t = {new TemplateAttribute(AttributeType.CKA_ID), new TemplateAttribute(AttributeType.CKA_VALUE)};
+            if (!p11.getAttributeValueNative(session, certificate, t).isOk()) continue;
+            List<Handle> keys = search(new TemplateAttribute(AttributeType.CKA_CLASS, ulong(CKO_PRIVATE_KEY)),
+                    new TemplateAttribute(AttributeType.CKA_ID, t[0].getValue()));
+            TemplateAttribute[] k = {new TemplateAttribute(AttributeType.CKA_SIGN), new TemplateAttribute(CKA_ALWAYS_AUTHENTICATE)};
+            if (keys.size() != 1 || !p11.getAttributeValueNative(session, keys.get(0), k).isOk()
+                    || !NativeCryptokiFunctions.decodeBool((byte[]) k[0].getValue())) {
+                continue;
+            }
+            java.security.cert.X509Certificate x509;
+            try {
+                x509 = (java.security.cert.X509Certificate) java.security.cert.CertificateFactory.getInstance("X.509")
+                        .generateCertificate(new java.io.ByteArrayInputStream((byte[]) t[1].getValue()));
+            } catch (java.security.GeneralSecurityException e) {
+                continue;
+            }
+            if (!any) {
+                heading("The token's own keys (it is used as it is: the tour makes no keys on it)");
+                System.out.println("      each key signs; Java checks the signature against the key's certificate");
+                any = true;
+            }
+            System.out.println();
+            row("key", keys.get(0) + ", CKA_ID " + hex((byte[]) t[0].getValue()));
+            row("certificate", x509.getSubjectX500Principal().getName());
+            boolean always = NativeCryptokiFunctions.decodeBool((byte[]) k[1].getValue());
+            signWithOwnKey(keys.get(0), x509.getPublicKey(), always ? pin : null);
+        }
+        return any;
+    }
+
+    /** One signature of MESSAGE with SHA-256 (RSA PKCS #1 v1.5 or ECDSA), checked in Java. */
+    private void signWithOwnKey(Handle key, java.security.PublicKey certified, String pinEachTime) {
+        boolean rsa = certified.getAlgorithm().equals("RSA");
+        MechanismType mechanism = rsa ? MechanismType.CKM_SHA256_RSA_PKCS : CKM_ECDSA_SHA256;
+        String name = rsa ? "RSA and SHA-256" : "ECDSA and SHA-256";
+        if (!offers(name, mechanism)) return;
+        if (!step(p11.signInit(session, mechanism, null, key), "start signing with " + name)) return;
+        if (pinEachTime != null
+                && !step(p11.login(session, UserType.CONTEXT_SPECIFIC, pinEachTime), "the PIN again (this key wants it each time)")) {
+            return;
+        }
+        SignResult s = p11.sign(session, MESSAGE, 0, MESSAGE.length);
+        if (!step(s.getResult(), "sign")) return;
+        row("signature", s.getData().length + " bytes, " + hex(s.getData()));
+        boolean good;
+        try {
+            java.security.Signature v = java.security.Signature.getInstance(rsa ? "SHA256withRSA" : "SHA256withECDSAinP1363Format");
+            v.initVerify(certified);
+            v.update(MESSAGE);
+            good = v.verify(s.getData());
+        } catch (java.security.GeneralSecurityException e) {
+            good = false;
+        }
+        CorvaleDemo.check(good, "Java verifies it with the certificate", good ? "ok" : "refused");
+    }
+
+    private List<Handle> search(TemplateAttribute... template) {
+        List<Handle> found = new ArrayList<>();
+        if (!p11.findObjectsInitNative(session, template).isOk()) return found;
+        Handle[] batch = new Handle[8];
+        FindObjectsResult r;
+        while ((r = p11.findObjects(session, batch)).getResult().isOk() && r.getNumObjects() > 0) {
+            for (int i = 0; i < r.getNumObjects(); i++) found.add(batch[i]);
+        }
+        p11.findObjectsFinal(session);
+        return found;
+    }
+
+    private static byte[] ulong(long value) {
+        byte[] b = new byte[NativeCryptokiFunctions.getULongSize()];
+        NativeCryptokiFunctions.encodeULong(value, b);
+        return b;
     }
 
     // Keys

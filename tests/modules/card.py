@@ -82,7 +82,7 @@ def make_keys(state):
     now = datetime.datetime.now(datetime.timezone.utc)
     for ref, (_, alg, _, name, usage) in KEYS.items():
         key = rsa.generate_private_key(65537, 2048) if alg == "rsa" else ec.generate_private_key(ec.SECP256R1())
-        subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, f"corvale PIV {name}")])
+        subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, f"corvale {name}")])
         flags = {f: f in usage for f in ("digital_signature", "content_commitment", "key_encipherment",
                                          "data_encipherment", "key_agreement", "key_cert_sign", "crl_sign")}
         cert = (x509.CertificateBuilder().subject_name(subject).issuer_name(subject).public_key(key.public_key())
@@ -275,6 +275,9 @@ def serve(port, card):
     buf = b""
     while True:
         while len(buf) < 2 or len(buf) < 2 + int.from_bytes(buf[:2], "big"):
+            # vpcd writes a frame's length and its payload apart, and holds the payload until the length is
+            # acknowledged (Nagle): acknowledge at once, not after the usual 40 ms delay.
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
             more = sock.recv(65536)
             if not more:
                 return

@@ -70,7 +70,7 @@ if [ "${1:-}" = --inside ]; then
 
     # run_module NAME: one module in its own directory; prints its cells.
     run_module() {
-        local name=$1 dir=$work/$1 file card="" so_pin=87654321 pin=3579 params=() started=$SECONDS
+        local name=$1 dir=$work/$1 file card="" so_pin=87654321 pin=3579 params=() started=$SECONDS demo_args
         corvale_modules "$dir" "$CORVALE_BUILD" $width real
         export HOME=$dir
         case $name in
@@ -123,6 +123,9 @@ if [ "${1:-}" = --inside ]; then
                 pin=$card_pin
                 card="timeout 600 /usr/bin/python3 $CORVALE_SOURCE/tests/modules/card.py 35963 $work/card" ;;
         esac
+        # The demo initialises a token with the SO PIN, or uses a card as it is with its user PIN.
+        demo_args=(--so-pin "$so_pin" --pin "$pin")
+        [ -n "$card" ] && demo_args=(--pin "$pin")
         [ -e "$dir/libs/lib$name.so" ] || ln -s "$file" "$dir/libs/lib$name.so"
         local java_run=("$java" -Xcheck:jni "${jvm_flags[@]}" -Dcorvale.library="$CORVALE_BUILD/libcorvale.so.0")
         cd "$dir/run"
@@ -149,7 +152,7 @@ if [ "${1:-}" = --inside ]; then
         fi
         status=0
         timeout 900 "${java_run[@]}" -cp "$work/demo-classes:$CORVALE_BUILD/java/classes" CorvaleDemo \
-            --module "$name" --so-pin "$so_pin" --pin "$pin" > "$dir/demo.out" 2>&1 || status=$?
+            --module "$name" "${demo_args[@]}" > "$dir/demo.out" 2>&1 || status=$?
         local tour
         tour=$(grep -E '^Tour: ' "$dir/demo.out" | tail -n 1 || true)
         if grep -qE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method' "$dir/demo.out"; then
