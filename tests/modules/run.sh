@@ -6,8 +6,8 @@
 # tests/modules/expected.csv and rewrites build/modules-matrix.{md,csv}.
 #
 # Everything runs in private mount, network, IPC and PID namespaces (so as
-# root): the services started here (pcscd with the virtual reader, the card
-# emulator, swtpm with its access broker and a D-Bus for it, pkcsslotd) listen
+# root): the services started here (pcscd with the virtual reader, the virtual
+# PIV card, swtpm with its access broker and a D-Bus for it, pkcsslotd) listen
 # on a loopback or sockets of their own, are stopped by their process ids and
 # end with the namespace at the latest; opencryptoki's store, sockets, locks
 # and shared memory (System V and /dev/shm), and pcscd's socket (pcsc-lite
