@@ -45,24 +45,35 @@ JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doIn
     corvale::SecretText loadName = full ? name.toCString() : corvale::SecretText();
 
     PK11_TOKEN_TYPE type = PK11_TOKEN_GENERIC;
-    std::unique_ptr<CK_FUNCTION_LIST> table(loadPKCS11Library(env, self, loadName.get(), length, &type));
-    if (!table) corvale::dieWith(CORVALE_MSG("could not load library\n"));
+    std::unique_ptr<Binding> binding = loadPKCS11Library(env, self, loadName.get(), length, &type);
+    if (!binding) corvale::dieWith(CORVALE_MSG("could not load library\n"));
+    CK_FUNCTION_LIST& table = binding->functions;
 
     CK_RV rv;
     if (type == PK11_TOKEN_SOFTOKEN) {
+        // NSS locks by itself whatever the flags say.
         char parameters[100];
         std::snprintf(parameters, sizeof parameters,
                       "configdir=.%s certPrefix= keyPrefix= secmod=secmod.db", full.get());
         SoftokenInitArgs args{};
         args.pReserved = parameters;
-        rv = table->C_Initialize(&args);
+        rv = table.C_Initialize(&args);
     } else {
-        rv = table->C_Initialize(nullptr);
+        // Java calls from many threads at once. After C_Initialize(NULL) a
+        // module may assume one caller at a time and skip its own locks.
+        CK_C_INITIALIZE_ARGS args{};
+        args.flags = CKF_OS_LOCKING_OK;
+        rv = table.C_Initialize(&args);
+        if (rv == CKR_CANT_LOCK) {
+            // It cannot lock by itself: its calls go through one at a time.
+            rv = table.C_Initialize(nullptr);
+            binding->serial.reset(new std::mutex);
+        }
     }
-    if (!initialised(type, rv)) return 0;  // the module stays loaded; the table goes
+    if (!initialised(type, rv)) return 0;  // the module stays loaded; the binding goes
 
-    // A rebound kulm object drops the table it held before.
-    takeFunctionList(env, self, std::move(table));
+    // A rebound kulm object drops the binding it held before.
+    takeFunctionList(env, self, std::move(binding));
     setTokenType(env, self, type);
     return 1;
 }
@@ -75,9 +86,9 @@ JNIEXPORT void JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_fina
     if (!self) return;
     // Only a bound object has a module to finalise; a refused one may still
     // hold the library open. Clearing the fields makes a second call a no-op.
-    std::unique_ptr<CK_FUNCTION_LIST> functions = releaseFunctionList(env, self);
+    std::unique_ptr<Binding> binding = releaseFunctionList(env, self);
     void* library = getLibraryHandlePtr(env, self);
-    if (functions) functions->C_Finalize(nullptr);
+    if (binding) binding->functions.C_Finalize(nullptr);
     if (library) dlclose(library);
     setLibraryHandlePtr(env, self, nullptr);
 }

@@ -19,8 +19,8 @@ bool isSoftoken(const char* name) { return std::strncmp(name, "softoken", 8) == 
 
 } // namespace
 
-CK_FUNCTION_LIST* loadPKCS11Library(JNIEnv* env, jobject obj, char* name, int length,
-                                    PK11_TOKEN_TYPE* type) {
+std::unique_ptr<Binding> loadPKCS11Library(JNIEnv* env, jobject obj, char* name, int length,
+                                           PK11_TOKEN_TYPE* type) {
     if (!name) return nullptr;
     if (isSoftoken(name)) name[8] = 0;
 
@@ -38,15 +38,16 @@ CK_FUNCTION_LIST* loadPKCS11Library(JNIEnv* env, jobject obj, char* name, int le
     setLibraryHandlePtr(env, obj, library);
 
     *type = isKulm(name) ? PK11_TOKEN_KULM : isSoftoken(name) ? PK11_TOKEN_SOFTOKEN : PK11_TOKEN_GENERIC;
-    CK_FUNCTION_LIST* functions = loadFunctions(env, obj, library, *type);
-    if (!functions) dieWith(CORVALE_MSG("Function is null\n"));
-    return functions;
+    std::unique_ptr<Binding> binding = loadFunctions(env, obj, library, *type);
+    if (!binding) dieWith(CORVALE_MSG("Function is null\n"));
+    return binding;
 }
 
-CK_FUNCTION_LIST* loadFunctions(JNIEnv* env, jobject obj, void* library, PK11_TOKEN_TYPE type) {
+std::unique_ptr<Binding> loadFunctions(JNIEnv* env, jobject obj, void* library, PK11_TOKEN_TYPE type) {
     // Zeroed, so the version and the C_GetFunctionList entry of a table bound
     // by name read as zero.
-    std::unique_ptr<CK_FUNCTION_LIST> table(new CK_FUNCTION_LIST());
+    std::unique_ptr<Binding> binding(new Binding());
+    CK_FUNCTION_LIST* table = &binding->functions;
     if (type == PK11_TOKEN_KULM || type == PK11_TOKEN_SOFTOKEN) {
         auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(library, "C_GetFunctionList"));
         if (!getList) dieWith(CORVALE_MSG("Error: could not load address for C_GetFunctionList\n"));
@@ -55,7 +56,7 @@ CK_FUNCTION_LIST* loadFunctions(JNIEnv* env, jobject obj, void* library, PK11_TO
         if (getList(&own) != CKR_OK || !own) dieWith(CORVALE_MSG("Error: could not load function list\n"));
         verifyLoadedFunctions(env, obj, own);
         *table = *own;
-        return table.release();
+        return binding;
     }
 #define CORVALE_LOOKUP_REQUIRED(name) \
     table->name = reinterpret_cast<CK_##name>(dlsym(library, #name));
@@ -67,8 +68,8 @@ CK_FUNCTION_LIST* loadFunctions(JNIEnv* env, jobject obj, void* library, PK11_TO
 #undef CORVALE_LOOKUP_LIST
 #undef CORVALE_LOOKUP_OPTIONAL
 #undef CORVALE_LOOKUP_REQUIRED
-    verifyLoadedFunctions(env, obj, table.get());
-    return table.release();
+    verifyLoadedFunctions(env, obj, table);
+    return binding;
 }
 
 void verifyLoadedFunctions(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions) {

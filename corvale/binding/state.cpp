@@ -78,13 +78,13 @@ void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle) {
     env->SetLongField(obj, getLibraryHandlePtrFieldID(env), fromPointer(handle));
 }
 
-void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<CK_FUNCTION_LIST> functions) {
-    std::unique_ptr<CK_FUNCTION_LIST> previous(getFunctionList(env, obj));
-    setFunctionsPtr(env, obj, functions.release());
+void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<Binding> binding) {
+    std::unique_ptr<Binding> previous(getBinding(env, obj));
+    setFunctionsPtr(env, obj, &binding.release()->functions);
 }
 
-std::unique_ptr<CK_FUNCTION_LIST> releaseFunctionList(JNIEnv* env, jobject obj) {
-    std::unique_ptr<CK_FUNCTION_LIST> functions(getFunctionList(env, obj));
+std::unique_ptr<Binding> releaseFunctionList(JNIEnv* env, jobject obj) {
+    std::unique_ptr<Binding> binding(getBinding(env, obj));
     setFunctionsPtr(env, obj, nullptr);
-    return functions;
+    return binding;
 }

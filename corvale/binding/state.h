@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "corvale/common/cryptoki.h"
 
@@ -23,20 +25,33 @@ jfieldID getLibraryHandlePtrFieldID(JNIEnv* env);
 // native reads the table through it, so the common case is inline.
 extern std::atomic<jfieldID> functionsPtrField;
 
+// What functionsPtr points at: the library's copy of the module's function
+// table and, only for a module that cannot lock by itself, the lock that
+// lets its calls through one at a time.
+struct Binding {
+    CK_FUNCTION_LIST functions;  // first: functionsPtr is the table's address
+    std::unique_ptr<std::mutex> serial;
+};
+static_assert(offsetof(Binding, functions) == 0, "functionsPtr must be the table's address");
+
 PK11_TOKEN_TYPE getTokenType(JNIEnv* env, jobject obj);
 void setTokenType(JNIEnv* env, jobject obj, PK11_TOKEN_TYPE type);
-inline CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj) {
+inline Binding* getBinding(JNIEnv* env, jobject obj) {
     jfieldID id = functionsPtrField.load(std::memory_order_relaxed);
     if (!id) id = getFunctionsPtrFieldID(env);
-    return reinterpret_cast<CK_FUNCTION_LIST*>(static_cast<intptr_t>(env->GetLongField(obj, id)));
+    return reinterpret_cast<Binding*>(static_cast<intptr_t>(env->GetLongField(obj, id)));
+}
+inline CK_FUNCTION_LIST* getFunctionList(JNIEnv* env, jobject obj) {
+    Binding* binding = getBinding(env, obj);
+    return binding ? &binding->functions : nullptr;
 }
 void setFunctionsPtr(JNIEnv* env, jobject obj, CK_FUNCTION_LIST* functions);
 void* getLibraryHandlePtr(JNIEnv* env, jobject obj);
 void setLibraryHandlePtr(JNIEnv* env, jobject obj, void* handle);
 
-// The object owns its table from a successful doInitialize to finalize.
-// takeFunctionList stores the table in functionsPtr (releasing any the
-// object held before); releaseFunctionList clears the field and hands the
-// table back, null when the object held none.
-void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<CK_FUNCTION_LIST> functions);
-std::unique_ptr<CK_FUNCTION_LIST> releaseFunctionList(JNIEnv* env, jobject obj);
+// The object owns its binding from a successful doInitialize to finalize.
+// takeFunctionList stores it in functionsPtr (releasing any the object held
+// before); releaseFunctionList clears the field and hands the binding back,
+// null when the object held none.
+void takeFunctionList(JNIEnv* env, jobject obj, std::unique_ptr<Binding> binding);
+std::unique_ptr<Binding> releaseFunctionList(JNIEnv* env, jobject obj);

@@ -23,10 +23,36 @@
 
 namespace corvale {
 
+template <class T>
+struct Same {
+    using type = T;
+};
+
+// One call of a module that cannot lock by itself, under its binding's lock.
+// Out of line and named so: the only place a native takes a lock.
+template <class... P>
+[[gnu::noinline]] CK_RV serialisedCall(std::mutex& serial, CK_RV (*fn)(P...), typename Same<P>::type... a) {
+    std::lock_guard<std::mutex> one(serial);
+    return fn(a...);
+}
+
 // What a native's body works with: the call's Env and the bound module.
 struct Call {
     Env& env;
     CK_FUNCTION_LIST& module;
+    std::mutex* serial;  // null unless the module cannot lock by itself
+
+    // Every module call of a native goes through here.
+    template <class... P, class... A>
+    CK_RV call(CK_RV (*CK_FUNCTION_LIST::*fn)(P...), A&&... a) const {
+        if (__builtin_expect(serial != nullptr, 0)) return serialisedCall<P...>(*serial, module.*fn, a...);
+        return (module.*fn)(std::forward<A>(a)...);
+    }
+    // The same with the arguments in a tuple, and any given after them.
+    template <class Fn, class Tuple, class... More>
+    CK_RV apply(Fn fn, const Tuple& args, More... more) const {
+        return std::apply([&](auto... x) { return call(fn, x..., more...); }, args);
+    }
 };
 
 inline ReturnValue returnValue(Env& e, CK_RV rv) { return ReturnValue(e, toJlong(rv)); }
@@ -51,11 +77,11 @@ inline jobject notBound<GenerateKeyPairResult>(Env& e) {
 template <class Result, class Body, class... Args>
 jobject guarded(JNIEnv* env, jobject self, Body&& body, Args&&... args) {
     if (!(args.present() && ...)) return nullptr;
-    CK_FUNCTION_LIST* module = getFunctionList(env, self);
+    Binding* binding = getBinding(env, self);
     Env e{env};
-    if (!module) return notBound<Result>(e);
+    if (!binding) return notBound<Result>(e);
     if (!(args.convert(e) && ...)) return nullptr;
-    jobject result = body(Call{e, *module}, args...);
+    jobject result = body(Call{e, binding->functions, binding->serial.get()}, args...);
     return e.failed ? nullptr : result;
 }
 

@@ -1,10 +1,15 @@
 // Library, slot, token and mechanism queries, and the wait for a slot event.
+#include <ctime>
+
 #include "corvale/natives/shapes.h"
 #include "quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions.h"
 
 using namespace corvale;
 
 namespace {
+
+// How often a blocking wait on a module that cannot lock asks again.
+constexpr long kEventPollNanos = 100 * 1000 * 1000;
 
 // A SlotId[] or MechanismType[] of the module's list, by the two-call
 // protocol; a null array unless the code is CKR_OK. A long list drops each
@@ -35,7 +40,17 @@ jobject waitForSlotEvent(JNIEnv* env, jobject self, jboolean wait) {
         if (!c.module.C_WaitForSlotEvent)
             return WaitForSlotEventResult(c.env, SlotId(), returnValue(c.env, CKR_FUNCTION_NOT_SUPPORTED)).obj;
         CK_SLOT_ID slot = 0;
-        CK_RV rv = c.module.C_WaitForSlotEvent(wait ? 0 : CKF_DONT_BLOCK, &slot, nullptr);
+        CK_RV rv;
+        if (wait && c.serial) {
+            // Blocking inside a module that cannot lock would hold up every
+            // other call: ask without blocking, and sleep between the questions.
+            while ((rv = c.call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, CKF_DONT_BLOCK, &slot, nullptr)) == CKR_NO_EVENT) {
+                timespec pause{0, kEventPollNanos};
+                nanosleep(&pause, nullptr);
+            }
+        } else {
+            rv = c.call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, wait ? 0 : CKF_DONT_BLOCK, &slot, nullptr);
+        }
         return WaitForSlotEventResult(c.env, SlotId(c.env, toJlong(slot)), returnValue(c.env, rv)).obj;
     });
 }
@@ -50,7 +65,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         [](Call c, Required&) {
             Env& e = c.env;
             CK_INFO info{};  // cleared: a failed call yields zeros, not stack bytes
-            ReturnValue result = returnValue(e, c.module.C_GetInfo(&info));
+            ReturnValue result = returnValue(e, c.call(&CK_FUNCTION_LIST::C_GetInfo, &info));
             // The flags word of CK_INFO is reserved; the record carries none.
             CryptokiInformation information(e, Version(e, info.cryptokiVersion),
                                             JNIString(e, info.manufacturerID),
@@ -68,7 +83,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         CK_BBOOL present = tokenPresent ? CK_TRUE : CK_FALSE;
         // Slots may appear between the two calls: then the list is asked for again.
         return listResult<SlotListResult, SlotId>(
-            c.env, [&](CK_SLOT_ID* buffer, CK_ULONG* n) { return c.module.C_GetSlotList(present, buffer, n); },
+            c.env, [&](CK_SLOT_ID* buffer, CK_ULONG* n) { return c.call(&CK_FUNCTION_LIST::C_GetSlotList, present, buffer, n); },
             Retry::WhileTooSmall);
     });
 }
@@ -80,7 +95,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         [](Call c, SlotArg& slot) {
             Env& e = c.env;
             CK_SLOT_INFO info{};
-            ReturnValue result = returnValue(e, c.module.C_GetSlotInfo(slot, &info));
+            ReturnValue result = returnValue(e, c.call(&CK_FUNCTION_LIST::C_GetSlotInfo, slot, &info));
             SlotInformation information(e, JNIString(e, info.slotDescription),
                                         JNIString(e, info.manufacturerID),
                                         SlotInformationFlags(e, info.flags), Version(e, info.hardwareVersion),
@@ -97,7 +112,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         [](Call c, SlotArg& slot) {
             Env& e = c.env;
             CK_TOKEN_INFO info{};
-            ReturnValue result = returnValue(e, c.module.C_GetTokenInfo(slot, &info));
+            ReturnValue result = returnValue(e, c.call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info));
             // A missing or throwing DateHelper.toDate leaves the date null; the
             // record is made all the same.
             Date clock(e, JNIString(e, info.utcTime), 0);
@@ -124,7 +139,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         [](Call c, SlotArg& slot) {
             return listResult<GetMechanismListResult, MechanismType>(
                 c.env, [&](CK_MECHANISM_TYPE* buffer, CK_ULONG* n) {
-                    return c.module.C_GetMechanismList(slot, buffer, n);
+                    return c.call(&CK_FUNCTION_LIST::C_GetMechanismList, slot, buffer, n);
                 });
         },
         SlotArg{slotId});
@@ -141,7 +156,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
                 e.jni->GetArrayLength(keySizesOut) < 2)
                 return answer(e, CKR_ARGUMENTS_BAD);
             CK_MECHANISM_INFO info{};
-            CK_RV rv = c.module.C_GetMechanismInfo(slot, mechanism, &info);
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_GetMechanismInfo, slot, mechanism, &info);
             if (rv != CKR_OK) return answer(e, rv);
             MechanismInformationFlags flags(e, info.flags);
             if (!flags.obj) return jobject(nullptr);  // its exception is pending; the arrays stay

@@ -29,7 +29,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         env, self,
         [](Call c, SessionArg& s, MechanismArg& m, TemplateArg& privateTpl, TemplateArg& publicTpl) {
             CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE, privateKey = CK_INVALID_HANDLE;
-            CK_RV rv = c.module.C_GenerateKeyPair(s, &m.mechanism, publicTpl.tpl.data(), publicTpl.tpl.count(),
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_GenerateKeyPair, s, &m.mechanism, publicTpl.tpl.data(), publicTpl.tpl.count(),
                                                   privateTpl.tpl.data(), privateTpl.tpl.count(), &publicKey,
                                                   &privateKey);
             if (rv != CKR_OK) publicKey = privateKey = CK_INVALID_HANDLE;
@@ -75,7 +75,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
     return guarded<ReturnValue>(
         env, self,
         [buffer](Call c, SessionArg& s, RandomArg& random) {
-            CK_RV rv = std::apply(c.module.C_GenerateRandom, moduleArgs(s, random));
+            CK_RV rv = c.apply(&CK_FUNCTION_LIST::C_GenerateRandom, moduleArgs(s, random));
             if (jsize n = static_cast<jsize>(random.bytes.size()))
                 c.env.jni->SetByteArrayRegion(buffer, 0, n, reinterpret_cast<jbyte*>(random.bytes.data()));
             return answer(c.env, rv);

@@ -60,7 +60,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         env, self,
         [](Call c, SessionArg& s, HandleArg& o) {
             CK_ULONG size = 0;
-            CK_RV rv = c.module.C_GetObjectSize(s, o, &size);
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_GetObjectSize, s, o, &size);
             return GetObjectSizeResult(c.env, rv == CKR_OK ? toJlong(size) : 0, returnValue(c.env, rv)).obj;
         },
         SessionArg{session}, HandleArg{object});
@@ -74,9 +74,9 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         env, self,
         [attributes](Call c, SessionArg& s, HandleArg& o, TemplateArg& t) {
             Template& tpl = t.tpl;
-            CK_RV rv = c.module.C_GetAttributeValue(s, o, tpl.data(), tpl.count());
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_GetAttributeValue, s, o, tpl.data(), tpl.count());
             if (rv == CKR_OK) rv = allocateReportedLengths(tpl);
-            if (rv == CKR_OK) rv = c.module.C_GetAttributeValue(s, o, tpl.data(), tpl.count());
+            if (rv == CKR_OK) rv = c.call(&CK_FUNCTION_LIST::C_GetAttributeValue, s, o, tpl.data(), tpl.count());
             if (rv == CKR_OK && !lengthsFit(tpl)) rv = CKR_GENERAL_ERROR;
             if (rv == CKR_OK && !fillTemplate(c.env, attributes, tpl)) return jobject(nullptr);
             return answer(c.env, rv);
@@ -109,7 +109,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_f
             if (!handles.allocate(static_cast<uint64_t>(max)))
                 return FindObjectsResult(c.env, 0, returnValue(c.env, CKR_HOST_MEMORY)).obj;
             CK_ULONG count = 0;
-            CK_RV rv = c.module.C_FindObjects(s, handles.data(), static_cast<CK_ULONG>(max), &count);
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_FindObjects, s, handles.data(), static_cast<CK_ULONG>(max), &count);
             if (rv == CKR_OK && count > static_cast<CK_ULONG>(max)) rv = CKR_GENERAL_ERROR;
             if (rv != CKR_OK) count = 0;
             bool keepRefs = keepLocalRefs(c.env, count, 1);

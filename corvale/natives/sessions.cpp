@@ -51,7 +51,7 @@ Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_openSession__Lquorvel_pkcs_
         env, self,
         [](Call c, SlotArg& slot, FlagsArg& sessionFlags) {
             CK_SESSION_HANDLE session = 0;
-            CK_RV rv = c.module.C_OpenSession(slot, sessionFlags, nullptr, nullptr, &session);
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_OpenSession, slot, sessionFlags, nullptr, nullptr, &session);
             return sessionResult(c.env, rv, session);
         },
         SlotArg{slotId}, FlagsArg{flags});
@@ -68,7 +68,7 @@ Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_openSession__Lquorvel_pkcs_
             jobject application = c.env.jni->NewGlobalRef(handler);
             if (!application) return jobject(nullptr);
             CK_SESSION_HANDLE session = 0;
-            CK_RV rv = c.module.C_OpenSession(slot, sessionFlags, application, notifyCallback, &session);
+            CK_RV rv = c.call(&CK_FUNCTION_LIST::C_OpenSession, slot, sessionFlags, application, notifyCallback, &session);
             // No session, nothing that could hand the pointer back.
             if (rv != CKR_OK) c.env.jni->DeleteGlobalRef(application);
             return sessionResult(c.env, rv, session);
@@ -95,7 +95,7 @@ JNIEXPORT jobject JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_g
         [](Call c, SessionArg& s) {
             Env& e = c.env;
             CK_SESSION_INFO info{};
-            ReturnValue result = returnValue(e, c.module.C_GetSessionInfo(s, &info));
+            ReturnValue result = returnValue(e, c.call(&CK_FUNCTION_LIST::C_GetSessionInfo, s, &info));
             SessionInformation information(e, SlotId(e, toJlong(info.slotID)), SessionState(e, toJlong(info.state)),
                                            SessionInformationFlags(e, info.flags), toJlong(info.ulDeviceError));
             return GetSessionInfoResult(e, information, result).obj;

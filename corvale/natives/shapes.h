@@ -20,7 +20,7 @@ template <class... P, class... Args>
 jobject returnCode(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...), Args&&... args) {
     return guarded<ReturnValue>(
         env, self,
-        [fn](Call c, Args&... a) { return answer(c.env, std::apply(c.module.*fn, moduleArgs(a...))); },
+        [fn](Call c, Args&... a) { return answer(c.env, c.apply(fn, moduleArgs(a...))); },
         std::forward<Args>(args)...);
 }
 
@@ -32,7 +32,7 @@ jobject handleOut(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...
         env, self,
         [fn](Call c, Args&... a) {
             CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
-            CK_RV rv = std::apply([&](auto... x) { return (c.module.*fn)(x..., &handle); }, moduleArgs(a...));
+            CK_RV rv = c.apply(fn, moduleArgs(a...), &handle);
             return Result(c.env, Handle(c.env, rv == CKR_OK ? toJlong(handle) : 0), returnValue(c.env, rv)).obj;
         },
         std::forward<Args>(args)...);
@@ -57,9 +57,7 @@ jobject dataOut(JNIEnv* env, jobject self, CK_RV (*CK_FUNCTION_LIST::*fn)(P...),
             Scratch<CK_BYTE, kOutputRoom, Out> out;
             CK_ULONG count = 0;
             CK_RV rv = fetchOutput(
-                [&](CK_BYTE* buffer, CK_ULONG* length) {
-                    return std::apply([&](auto... x) { return (c.module.*fn)(x..., buffer, length); }, in);
-                },
+                [&](CK_BYTE* buffer, CK_ULONG* length) { return c.apply(fn, in, buffer, length); },
                 out, count, Zero);
             jbyteArray data = nullptr;
             if (rv == CKR_OK && (count || Empty == EmptyOutput::Kept)) {

@@ -2,6 +2,8 @@
 // control API that libmockctl.so drives.
 #include "mock_internal.h"
 
+#include <dlfcn.h>
+
 #include <iterator>
 #include <cstddef>
 #include <cstring>
@@ -287,10 +289,13 @@ void resetState() {
     std::memset(g.nullEntry, 0, sizeof g.nullEntry);
     g.listNull = false;
     g.hostile = false;
+    g.cannotLock.store(false);
+    g.overlaps.store(0);
     g.slots = {{1, true}, {2, false}};
     g.mechanisms.assign(std::begin(kDefaultMechanisms), std::end(kDefaultMechanisms));
     g.patches.clear();
     g.pendingEvents.clear();
+    g.chainTo.clear();
     padText(g.label, sizeof g.label, "Mock Token");
     g.soPin = text("12345678");
     g.userPin = text("1234");
@@ -344,12 +349,21 @@ void appendQuoted(std::string& out, const char* s) {
 // ---- Call -------------------------------------------------------------------------
 
 Call::Call(Fn fn) : fn_(fn) {
+    counted_ = g.cannotLock.load(std::memory_order_relaxed);
+    if (counted_) {
+        if (g.inside.fetch_add(1) != 0) g.overlaps.fetch_add(1);
+        std::this_thread::yield();  // a wider window for a second caller to show up
+    }
     instrumented_ = g.instrumented.load(std::memory_order_relaxed);
     logging_ = instrumented_ && g.recording.load(std::memory_order_relaxed);
     if (logging_) {
         line_ = kFunctionNames[fn];
         line_ += '(';
     }
+}
+
+Call::~Call() {
+    if (counted_) g.inside.fetch_sub(1);
 }
 
 void Call::key(const char* name) {
@@ -389,7 +403,22 @@ Call& Call::ulongIn(const char* name, const CK_ULONG* p) {
     return *this;
 }
 
+namespace {
+// Told to the wipe check when it is preloaded (tests/wipecheck.cpp).
+void handedSecret(const void* p, size_t n) {
+    using Report = void (*)(const void*, size_t);
+    static const Report report = reinterpret_cast<Report>(dlsym(RTLD_DEFAULT, "wipecheck_handed"));
+    if (report && p && n) report(p, n);
+}
+}  // namespace
+
+Call& Call::secret(const void* p, CK_ULONG len) {
+    handedSecret(p, len);
+    return *this;
+}
+
 Call& Call::mechanism(const char* name, const CK_MECHANISM* m) {
+    if (m) handedSecret(m->pParameter, m->ulParameterLen);
     if (!logging_) return *this;
     key(name);
     if (!m) {
@@ -406,6 +435,7 @@ Call& Call::mechanism(const char* name, const CK_MECHANISM* m) {
 }
 
 Call& Call::attrs(const char* name, const CK_ATTRIBUTE* t, CK_ULONG count, bool values) {
+    for (CK_ULONG i = 0; t && i < count; ++i) handedSecret(t[i].pValue, t[i].ulValueLen);
     if (!logging_) return *this;
     key(name);
     if (!t) {
@@ -447,7 +477,9 @@ Call& Call::initArgs(const char* name, const void* p) {
         appendQuoted(line_, static_cast<const char*>(a->pReserved));
     else
         line_ += "null";
-    line_ += ",reserved2=" + address(a->pReserved2) + "}";
+    // Only the softoken form, which carries the parameter string, has a seventh field.
+    if (a->pReserved) line_ += ",reserved2=" + address(a->pReserved2);
+    line_ += "}";
     return *this;
 }
 
@@ -942,6 +974,11 @@ const Command kCommands[] = {
          g.listNull = true;
          return MOCK_OK;
      }},
+    // bytes: the file name of the module to load and pass C_Initialize and C_Finalize on to.
+    {"chain", NOTHING, 0, MOCK_COMMAND {
+         g.chainTo.assign(reinterpret_cast<const char*>(c.bytes), c.length);
+         return MOCK_OK;
+     }},
     {"add_slot_event", NOTHING, 1, MOCK_COMMAND {
          g.pendingEvents.push_back(ulong(n[0]));
          g.events.notify_all();
@@ -973,6 +1010,21 @@ const Command kCommands[] = {
          // xorshift must not start at 0; the seed is mixed so that near seeds differ.
          uint64_t x = static_cast<uint64_t>(n[0]) * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL;
          g.hostileState = x ? x : 1;
+         return MOCK_OK;
+     }},
+    {"cannot_lock", NOTHING, 0, MOCK_COMMAND {
+         g.cannotLock.store(true);
+         return MOCK_OK;
+     }},
+    {"overlaps", NOTHING, 0, MOCK_COMMAND {
+         answer = std::to_string(g.overlaps.load());
+         return MOCK_OK;
+     }},
+    // The secrets handed over and not wiped since the last ask (-1 without the wipe check).
+    {"unwiped", NOTHING, 0, MOCK_COMMAND {
+         using Count = size_t (*)();
+         auto count = reinterpret_cast<Count>(dlsym(RTLD_DEFAULT, "wipecheck_unwiped"));
+         answer = count ? std::to_string(count()) : "-1";
          return MOCK_OK;
      }},
     {"is_initialized", NOTHING, 0, MOCK_COMMAND {

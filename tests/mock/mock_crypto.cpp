@@ -135,32 +135,35 @@ MOCK_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
 
 // (session, in, inLen, out, pulOutLen) of one operation: the output is result,
 // made from pIn, ulInLen and the session s; step is finishing or updating.
-#define MOCK_BYTES_FN(Name, in, out, kind, step, result)                                    \
+// Plaintext is secret: going in (secretIn), or coming out.
+#define MOCK_BYTES_FN(Name, in, out, kind, step, result, secretIn)                          \
     MOCK_EXPORT CK_RV C_##Name(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pIn, CK_ULONG ulInLen,   \
                                CK_BYTE_PTR pOut, CK_ULONG_PTR pulOutLen) {                   \
         MOCK_ENTER(C_##Name, .num("session", hSession).bytes(in, pIn, ulInLen)                 \
                                  .num(in "Len", ulInLen).ptr(out, pOut)                       \
-                                 .ulongIn(out "Len", pulOutLen).outBytes(pOut, pulOutLen));   \
+                                 .ulongIn(out "Len", pulOutLen).outBytes(pOut, pulOutLen)     \
+                                 .secret(secretIn ? pIn : pOut,                                \
+                                         secretIn ? ulInLen : pulOutLen && pOut ? *pulOutLen : 0)); \
         Session* s;                                                                           \
         if (CK_RV rv = stepCheck(hSession, kind, &s)) return rv;                              \
         if (badInput(pIn, ulInLen)) return fail(s, kind, CKR_ARGUMENTS_BAD);                  \
         return step(c, s, kind, result, pOut, pulOutLen);                                     \
     }
 
-MOCK_BYTES_FN(Encrypt, "data", "encryptedData", OP_ENCRYPT, finishing, masked(pIn, ulInLen, kCipherMask))
-MOCK_BYTES_FN(Decrypt, "encryptedData", "data", OP_DECRYPT, finishing, masked(pIn, ulInLen, kCipherMask))
+MOCK_BYTES_FN(Encrypt, "data", "encryptedData", OP_ENCRYPT, finishing, masked(pIn, ulInLen, kCipherMask), true)
+MOCK_BYTES_FN(Decrypt, "encryptedData", "data", OP_DECRYPT, finishing, masked(pIn, ulInLen, kCipherMask), false)
 MOCK_BYTES_FN(Digest, "data", "digest", OP_DIGEST, finishing,
-              signatureOf(s->ops.op[OP_DIGEST].digest, pIn, ulInLen, 0))
+              signatureOf(s->ops.op[OP_DIGEST].digest, pIn, ulInLen, 0), true)
 MOCK_BYTES_FN(Sign, "data", "signature", OP_SIGN, finishing,
-              signatureOf(s->ops.op[OP_SIGN].digest, pIn, ulInLen))
+              signatureOf(s->ops.op[OP_SIGN].digest, pIn, ulInLen), true)
 MOCK_BYTES_FN(SignRecover, "data", "signature", OP_SIGN_RECOVER, finishing,
-              masked(pIn, ulInLen, kRecoverMask))
+              masked(pIn, ulInLen, kRecoverMask), true)
 MOCK_BYTES_FN(VerifyRecover, "signature", "data", OP_VERIFY_RECOVER, finishing,
-              masked(pIn, ulInLen, kRecoverMask))
+              masked(pIn, ulInLen, kRecoverMask), false)
 MOCK_BYTES_FN(EncryptUpdate, "part", "encryptedPart", OP_ENCRYPT, updating,
-              masked(pIn, ulInLen, kCipherMask))
+              masked(pIn, ulInLen, kCipherMask), true)
 MOCK_BYTES_FN(DecryptUpdate, "encryptedPart", "part", OP_DECRYPT, updating,
-              masked(pIn, ulInLen, kCipherMask))
+              masked(pIn, ulInLen, kCipherMask), false)
 #undef MOCK_BYTES_FN
 
 // (session, part, partLen): the part goes into the operation's digest.
@@ -275,7 +278,7 @@ MOCK_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR Rando
                                    CK_ULONG ulRandomLen) {
     MOCK_ENTER(C_GenerateRandom,
                .num("session", hSession).ptr("randomData", RandomData).num("randomLen", ulRandomLen)
-               .outFill(RandomData, ulRandomLen));
+               .outFill(RandomData, ulRandomLen).secret(RandomData, ulRandomLen));
     Session* s = findSession(hSession);
     if (!s) return CKR_SESSION_HANDLE_INVALID;
     if (badInput(RandomData, ulRandomLen)) return CKR_ARGUMENTS_BAD;

@@ -1,6 +1,8 @@
 // General-purpose, slot, token, PIN, session and login functions of the mock.
 #include "mock_internal.h"
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -43,8 +45,25 @@ CK_RV tokenSlot(CK_SLOT_ID id) {
 
 }  // namespace
 
+// The module a chained mock loaded, through its own list, as pkcs11-spy
+// calls SoftHSM2; null when not chained. Unlocked: the call may come back.
+static CK_FUNCTION_LIST* chained() {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(g.mu);
+        name = g.chainTo;
+    }
+    void* inner = name.empty() ? nullptr : dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto getList = inner ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(inner, "C_GetFunctionList")) : nullptr;
+    CK_FUNCTION_LIST* list = nullptr;
+    return getList && getList(&list) == CKR_OK ? list : nullptr;
+}
+
 MOCK_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
     MOCK_ENTER_ANY(C_Initialize, .initArgs("initArgs", pInitArgs));
+    if (CK_FUNCTION_LIST* inner = chained()) {
+        if (CK_RV rv = inner->C_Initialize(pInitArgs)) return rv;
+    }
     std::lock_guard<std::mutex> lock(g.mu);
     if (g.initialized.load()) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
     if (pInitArgs) {
@@ -52,6 +71,7 @@ MOCK_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
         int set = (a->CreateMutex != nullptr) + (a->DestroyMutex != nullptr) +
                   (a->LockMutex != nullptr) + (a->UnlockMutex != nullptr);
         if (set != 0 && set != 4) return CKR_ARGUMENTS_BAD;
+        if (g.cannotLock.load() && (set || (a->flags & CKF_OS_LOCKING_OK))) return CKR_CANT_LOCK;
     }
     g.initialized.store(true);
     return CKR_OK;
@@ -60,6 +80,7 @@ MOCK_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs) {
 MOCK_EXPORT CK_RV C_Finalize(CK_VOID_PTR pReserved) {
     MOCK_ENTER(C_Finalize, .ptr("reserved", pReserved));
     if (pReserved) return CKR_ARGUMENTS_BAD;
+    if (CK_FUNCTION_LIST* inner = chained()) inner->C_Finalize(nullptr);
     std::lock_guard<std::mutex> lock(g.mu);
     for (Session& s : g.sessions)
         if (s.handle.load()) closeSessionLocked(s);
@@ -333,7 +354,7 @@ MOCK_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_
                           CK_ULONG ulPinLen) {
     MOCK_ENTER(C_Login,
                .num("session", hSession).num("userType", userType).bytes("pin", pPin, ulPinLen)
-               .num("pinLen", ulPinLen));
+               .num("pinLen", ulPinLen).secret(pPin, ulPinLen));
     std::lock_guard<std::mutex> lock(g.mu);
     if (!findSession(hSession)) return CKR_SESSION_HANDLE_INVALID;
     if (userType != CKU_SO && userType != CKU_USER && userType != CKU_CONTEXT_SPECIFIC)

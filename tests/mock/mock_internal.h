@@ -162,6 +162,11 @@ struct State {
     std::atomic<bool> initialized{false};
     std::atomic<bool> recording{true};
     std::atomic<bool> instrumented{true};  // recording, any script or hostile mode
+    // A module that cannot lock: it refuses to be initialised for threads,
+    // and counts the calls that entered while another was inside.
+    std::atomic<bool> cannotLock{false};
+    std::atomic<int> inside{0};
+    std::atomic<unsigned long> overlaps{0};
     bool hostile = false;                  // answers come from the seeded stream
     uint64_t hostileState = 0;             // that stream (xorshift)
     unsigned long resets = 0;              // wakes blocked waits on reset
@@ -176,6 +181,7 @@ struct State {
     std::vector<Mechanism> mechanisms;
     std::map<int, Patch> patches;  // field index -> patch
     std::vector<CK_SLOT_ID> pendingEvents;
+    std::string chainTo;  // a module that C_Initialize and C_Finalize pass on to
 
     // The one token, shared by every slot that has a token present.
     uint8_t label[32];
@@ -202,6 +208,7 @@ void updateInstrumented();
 class Call {
 public:
     explicit Call(Fn fn);
+    ~Call();
     bool logging() const { return logging_; }
     Call& num(const char* name, unsigned long long value);
     Call& ptr(const char* name, const void* p);  // "ptr" or "null"
@@ -210,6 +217,10 @@ public:
     Call& mechanism(const char* name, const CK_MECHANISM* m);
     Call& attrs(const char* name, const CK_ATTRIBUTE* t, CK_ULONG count, bool values);
     Call& initArgs(const char* name, const void* args);
+    // A buffer the library promises to wipe before the native returns (a
+    // PIN, plaintext, random bytes); mechanism parameters and template
+    // values count as such by themselves.
+    Call& secret(const void* p, CK_ULONG len);
     // True when a scripted code replaces the call: return rv() at once.
     bool enter();
     CK_RV rv() const { return rv_; }
@@ -241,6 +252,7 @@ private:
     void key(const char* name);
     Call& out(OutKind kind, void* p, CK_ULONG* len, size_t n);
     Fn fn_;
+    bool counted_;  // inside the module that cannot lock
     bool instrumented_;
     bool logging_;
     std::string line_;

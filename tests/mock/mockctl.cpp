@@ -8,6 +8,7 @@
 
 #include <dlfcn.h>
 #include <jni.h>
+#include <jvmti.h>
 
 #include <cstddef>
 #include <cstring>
@@ -97,6 +98,103 @@ void append(void* context, const char* text, size_t length) {
     static_cast<std::string*>(context)->append(text, length);
 }
 
+// The local references a native keeps, counted on a thread that watches
+// (Mock.withinLocalRoom): past JNI's 16 it must have asked for room with
+// EnsureLocalCapacity. This JDK's -Xcheck:jni no longer says so. The JNI
+// functions the library makes references with are wrapped, for every
+// thread, once the first watch starts.
+namespace refs {
+const JNINativeInterface_* jni;  // the functions wrapped
+thread_local bool watching;
+thread_local long live, room, over;
+
+void made(jobject o) {
+    if (watching && o && ++live - room > over) over = live - room;
+}
+jobject JNICALL NewObjectA(JNIEnv* e, jclass c, jmethodID m, const jvalue* a) {
+    jobject o = jni->NewObjectA(e, c, m, a);
+    made(o);
+    return o;
+}
+jobject JNICALL CallObjectMethodA(JNIEnv* e, jobject obj, jmethodID m, const jvalue* a) {
+    jobject o = jni->CallObjectMethodA(e, obj, m, a);
+    made(o);
+    return o;
+}
+jobject JNICALL CallStaticObjectMethodA(JNIEnv* e, jclass c, jmethodID m, const jvalue* a) {
+    jobject o = jni->CallStaticObjectMethodA(e, c, m, a);
+    made(o);
+    return o;
+}
+jobjectArray JNICALL NewObjectArray(JNIEnv* e, jsize n, jclass c, jobject init) {
+    jobjectArray o = jni->NewObjectArray(e, n, c, init);
+    made(o);
+    return o;
+}
+jobject JNICALL GetObjectArrayElement(JNIEnv* e, jobjectArray a, jsize i) {
+    jobject o = jni->GetObjectArrayElement(e, a, i);
+    made(o);
+    return o;
+}
+jbyteArray JNICALL NewByteArray(JNIEnv* e, jsize n) {
+    jbyteArray o = jni->NewByteArray(e, n);
+    made(o);
+    return o;
+}
+jstring JNICALL NewString(JNIEnv* e, const jchar* u, jsize n) {
+    jstring o = jni->NewString(e, u, n);
+    made(o);
+    return o;
+}
+jclass JNICALL FindClass(JNIEnv* e, const char* name) {
+    jclass o = jni->FindClass(e, name);
+    made(o);
+    return o;
+}
+void JNICALL DeleteLocalRef(JNIEnv* e, jobject o) {
+    if (watching && o) --live;
+    jni->DeleteLocalRef(e, o);
+}
+jint JNICALL EnsureLocalCapacity(JNIEnv* e, jint n) {
+    if (watching && live + n > room) room = live + n;
+    return jni->EnsureLocalCapacity(e, n);
+}
+
+// Starts watching this thread (wrapping the functions first), or stops and
+// answers by how many references the native went past its room.
+std::string watch(JNIEnv* env, bool start) {
+    watching = false;
+    if (!start) return std::to_string(over);
+    static std::once_flag wrapped;
+    std::call_once(wrapped, [env] {
+        JavaVM* vm = nullptr;
+        jvmtiEnv* ti = nullptr;
+        jniNativeInterface* table = nullptr;
+        if (env->GetJavaVM(&vm) || vm->GetEnv(reinterpret_cast<void**>(&ti), JVMTI_VERSION_1_2) ||
+            ti->GetJNIFunctionTable(&table))
+            return;
+        jni = table;
+        static JNINativeInterface_ wrapping = *table;
+        wrapping.NewObjectA = NewObjectA;
+        wrapping.CallObjectMethodA = CallObjectMethodA;
+        wrapping.CallStaticObjectMethodA = CallStaticObjectMethodA;
+        wrapping.NewObjectArray = NewObjectArray;
+        wrapping.GetObjectArrayElement = GetObjectArrayElement;
+        wrapping.NewByteArray = NewByteArray;
+        wrapping.NewString = NewString;
+        wrapping.FindClass = FindClass;
+        wrapping.DeleteLocalRef = DeleteLocalRef;
+        wrapping.EnsureLocalCapacity = EnsureLocalCapacity;
+        ti->SetJNIFunctionTable(&wrapping);
+    });
+    if (!jni) return "no JVMTI";
+    live = over = 0;
+    room = 16;
+    watching = true;
+    return "";
+}
+}  // namespace refs
+
 }  // namespace
 
 extern "C" {
@@ -114,7 +212,10 @@ JNIEXPORT jstring JNICALL Java_corvaletest_Mock_control(JNIEnv* env, jclass, jst
     std::string answer;
     const char* failure = "java/lang/IllegalArgumentException";
     int rc = MOCK_OK;
-    if (o.get() && std::strcmp(o.get(), "use") == 0) {
+    if (o.get() && std::strcmp(o.get(), "local_refs") == 0) {
+        answer = refs::watch(env, !nums.empty() && nums[0]);
+        if (answer == "no JVMTI") rc = MOCK_NOT_APPLICABLE;
+    } else if (o.get() && std::strcmp(o.get(), "use") == 0) {
         answer = use(n.get() ? n.get() : "", std::string(b.begin(), b.end()));
         if (!answer.empty()) {
             answer = std::string("cannot use ") + (n.get() ? n.get() : "") + ": " + answer;

@@ -16,7 +16,7 @@ import os
 import sys
 
 CELLS = ["info", "slots", "mechanisms", "token", "login", "pin", "random", "digest", "aes", "rsa", "ec",
-         "attributes", "find", "wrap", "events", "close", "finalize", "demo", "clean"]
+         "attributes", "find", "wrap", "threads", "events", "close", "finalize", "demo", "clean"]
 MODULES = {
     "softhsm2": "SoftHSM2",
     "softoken": "NSS softoken",

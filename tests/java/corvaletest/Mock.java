@@ -86,7 +86,8 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * ({@link #notifySessions}).</li>
  * <li>C_Initialize answers 0x191 when already initialised; C_Finalize undoes
  * it; every function but C_GetFunctionList answers 0x190 before C_Initialize. The mock reads
- * C_Initialize's argument as the seven-field (softoken) form.</li>
+ * C_Initialize's argument as the six standard fields, and a seventh when the sixth is set
+ * (the softoken form). It locks by itself unless told otherwise ({@link #cannotLock}).</li>
  * </ul>
  *
  * <h2>Call log</h2>
@@ -121,7 +122,8 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
  * {@code initArgs={createMutex=N,destroyMutex=N,lockMutex=N,unlockMutex=N,flags=N,reserved="TEXT",reserved2=N}}
  * with pointers as decimal addresses (0 when null), the sixth field as quoted
  * text ({@code reserved=null} when null; bytes outside printable ASCII and
- * {@code "} and {@code \} written as {@code \xNN}).</li>
+ * {@code "} and {@code \} written as {@code \xNN}); the seventh field
+ * only when the sixth is set (the softoken form).</li>
  * </ul>
  * The lines of all 68 functions:
  * <pre>
@@ -507,6 +509,53 @@ public final class Mock {
      */
     public static synchronized void hostile(long seed) {
         run("hostile", null, seed);
+    }
+
+    /**
+     * The selected variant becomes a module that cannot lock by itself: it
+     * answers CKR_CANT_LOCK to a C_Initialize that asks for locking (the OS
+     * locking flag or mutex callbacks), and counts every call that enters it
+     * while another is inside ({@link #overlaps}). Until reset.
+     */
+    public static synchronized void cannotLock() {
+        run("cannot_lock", null);
+    }
+
+    /** Calls that entered a module that cannot lock while another call was inside it. */
+    public static synchronized long overlaps() {
+        return Long.parseLong(run("overlaps", null));
+    }
+
+    /**
+     * The selected variant becomes a chained module, as pkcs11-spy is: its
+     * C_Initialize and C_Finalize load the variant named (by its bare file
+     * name, "lib" + name + ".so") and pass the call on through that one's
+     * own function list. With "mock-inner", built as SoftHSM2 is (its names
+     * resolved through the process's global scope first), a chained module
+     * opened globally would be called back by its inner one without end.
+     */
+    public static synchronized void chain(String variant) {
+        select();
+        control("chain", null, new long[0], ("lib" + variant + ".so").getBytes(StandardCharsets.UTF_8));
+    }
+
+    /** Secrets the module was handed and the library has not wiped since the last ask (-1: no wipe check preloaded). */
+    public static synchronized long unwiped() {
+        return Long.parseLong(run("unwiped", null));
+    }
+
+    /**
+     * Runs call (one native) and fails if the native kept more local
+     * references than JNI's 16 and the room it asked for with
+     * EnsureLocalCapacity: this JDK's -Xcheck:jni does not tell. The JNI
+     * functions the library makes references with are counted on this thread.
+     */
+    public static <T> T withinLocalRoom(java.util.function.Supplier<T> call) {
+        control("local_refs", null, new long[] {1}, null);
+        T result = call.get();
+        long over = Long.parseLong(control("local_refs", null, new long[] {0}, null));
+        if (over > 0) throw new AssertionError("the native kept " + over + " local references past its room");
+        return result;
     }
 
     /** Whether the selected variant is between C_Initialize and C_Finalize. */

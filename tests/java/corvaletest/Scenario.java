@@ -6,7 +6,7 @@ import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 /**
  * A child-JVM script over one binding object. Steps:
  *   init NAME | init-null | finalize | loud
- *   use VARIANT | null-entry FUNCTION | rv FUNCTION CODE | list-null   (mock module scripting)
+ *   use VARIANT | null-entry FUNCTION | rv FUNCTION CODE | list-null | chain VARIANT   (mock module scripting)
  *   destroy-object   (on a new session of slot 1: what destroyObject did, and the module's count of the call)
  * "loud" switches to an object whose setUnsupported reports on stderr, so the
  * order of that call and the library's own message can be seen.
@@ -52,6 +52,9 @@ public final class Scenario {
                     break;
                 case "list-null":
                     Mock.setFunctionListNull();
+                    break;
+                case "chain":
+                    Mock.chain(args[++i]);
                     break;
                 case "destroy-object": {
                     SessionHandle session = p11.openSession(new SlotId(1), OpenSessionFlags.readWrite()).getHandle();

@@ -9,12 +9,16 @@ import java.nio.file.Path;
 import java.util.Set;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
+import quorvel.pkcs.pkcs11.WaitForSlotEventResult;
 import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** Module kinds, the function table, initialisation arguments and the exit paths, on the mock module. */
 class LifecycleTest {
 
     private static final String NO_ARGS = "C_Initialize(initArgs=null)";
+    /** Kinds 0 and 1: the module is told to expect threads and to lock by itself. */
+    private static final String LOCKING =
+            "C_Initialize(initArgs={createMutex=0,destroyMutex=0,lockMutex=0,unlockMutex=0,flags=2,reserved=null})";
 
     @BeforeEach
     void reset() {
@@ -56,7 +60,7 @@ class LifecycleTest {
     void genericAndKulmKindsAndTheirTables() throws Exception {
         NativeCryptokiFunctions generic = bind("mock", 1);
         assertEquals(NativeCryptokiFunctions.TOKEN_GENERIC, generic.getTokenType());
-        assertEquals(NO_ARGS, Mock.lastCall("C_Initialize"));
+        assertEquals(LOCKING, Mock.lastCall("C_Initialize"));
         assertEquals(0, Mock.callCount("C_GetFunctionList"), "kind 0 binds by symbol name");
         generic.finalize();
         assertEquals("C_Finalize(reserved=null)", Mock.calls()[Mock.calls().length - 1]);
@@ -65,7 +69,7 @@ class LifecycleTest {
         Mock.setNullEntry("C_GetFunctionList");
         NativeCryptokiFunctions kulm = bind("kulm", 1);
         assertEquals(NativeCryptokiFunctions.TOKEN_KULM, kulm.getTokenType());
-        assertEquals(NO_ARGS, Mock.lastCall("C_Initialize"));
+        assertEquals(LOCKING, Mock.lastCall("C_Initialize"));
         kulm.finalize();
 
         // Only the exact name "kulm" is kind 1 and only the prefix "softoken" kind 2;
@@ -123,6 +127,39 @@ class LifecycleTest {
     }
 
     @Test
+    void aModuleThatCannotLockIsBoundAndCalledOneCallAtATime() throws Exception {
+        for (String name : new String[] {"mock", "kulm"}) {
+            Mock.reset();
+            Mock.cannotLock();
+            NativeCryptokiFunctions p11 = bind(name, 1);
+            assertArrayEquals(new String[] {LOCKING, NO_ARGS}, Mock.calls("C_Initialize"), name);
+            p11.finalize();
+        }
+        Mock.reset();
+        Mock.cannotLock();
+        Mock.setRv("C_Initialize", 2, 0x6);
+        NativeCryptokiFunctions refused = bind("mock", 0);
+        assertEquals(0, refused.getFunctionsPtr(), "refused after the plain C_Initialize too");
+        refused.finalize();
+
+        // A blocking wait asks without blocking, so that other calls go on meanwhile.
+        Mock.reset();
+        Mock.cannotLock();
+        NativeCryptokiFunctions p11 = bind("mock", 1);
+        WaitForSlotEventResult[] waited = new WaitForSlotEventResult[1];
+        Thread t = new Thread(() -> waited[0] = p11.waitForSlotEvent(true));
+        t.start();
+        while (Mock.callCount("C_WaitForSlotEvent") < 2) Thread.sleep(5);
+        for (int i = 0; i < 20; i++) assertTrue(p11.getSlotList(true).getReturnValue().isOk());
+        Mock.addSlotEvent(7);
+        t.join(10000);
+        assertEquals(7, waited[0].getSlotId().getId());
+        assertEquals(Set.of("C_WaitForSlotEvent(flags=1,slot=ptr,reserved=null)"), new java.util.HashSet<>(java.util.List.of(Mock.calls("C_WaitForSlotEvent"))));
+        assertEquals(0, Mock.overlaps());
+        p11.finalize();
+    }
+
+    @Test
     void missingWaitForSlotEventIsReportedAndBindingGoesOn() throws Exception {
         Mock.use("mock-nowait");
         Mock.reset();
@@ -162,6 +199,15 @@ class LifecycleTest {
         Mock.use("mock-nogfl");
         Mock.reset();
         bind("mock-nogfl", 1).finalize();
+    }
+
+    @Test
+    void aModuleThatLoadsAnotherIsNotCalledBackByIt() throws Exception {
+        // As pkcs11-spy over SoftHSM2: were the chained mock opened into the
+        // global scope, its inner one's list would lead back to it for ever.
+        Child.Result r = runChild("use", "mock", "chain", "mock-inner", "init", "mock", "finalize");
+        assertEquals(0, r.exit, r.toString());
+        assertTrue(r.stdout.startsWith("init 1 kind=0 table=true"), r.toString());
     }
 
     @Test

@@ -105,6 +105,12 @@ class ObjectsTest extends MockSession {
         assertRv(CKR_OK, none.getResult());
         assertEquals(0, none.getNumObjects());
         assertEquals("C_FindObjects(session=1,object=ptr,maxObjectCount=0,objectCount=ptr)", Mock.lastCall("C_FindObjects"));
+
+        assertRv(CKR_OK, p11.findObjectsFinal(session));
+        // More handles than JNI's 16 local references, fewer than the library releases one by one.
+        for (int i = 0; i < 36; i++) assertRv(CKR_OK, p11.createObjectNative(session, Attributes.of().ulong(CKA_CLASS, CKO_DATA).array()).getResult());
+        assertRv(CKR_OK, p11.findObjectsInitNative(session, new TemplateAttribute[0]));
+        assertEquals(40, Mock.withinLocalRoom(() -> p11.findObjects(session, new Handle[50])).getNumObjects());
     }
 
     @Test

@@ -56,9 +56,9 @@ class QueriesTest extends MockBound {
         assertArrayEquals(new long[] {1, 2}, ids(p11.getSlotList(false).getSlotIds()));
         assertArrayEquals(new long[] {1}, ids(p11.getSlotList(true).getSlotIds()));
         assertEquals("C_GetSlotList(tokenPresent=1,slotList=null,count=0)", Mock.calls("C_GetSlotList")[2]);
-        for (int n : new int[] {0, 11, 500}) {
+        for (int n : new int[] {0, 11, 40, 500}) {
             Mock.setSlots(n, true);
-            SlotListResult r = p11.getSlotList(true);
+            SlotListResult r = Mock.withinLocalRoom(() -> p11.getSlotList(true));
             assertEquals(0, r.getReturnValue().getValue());
             assertEquals(n, r.getSlotIds().length, "the whole list, empty but not null for none");
             if (n > 0) assertEquals(n, r.getSlotIds()[n - 1].getId());
@@ -191,6 +191,8 @@ class QueriesTest extends MockBound {
         Mock.setMechanisms(0x80000000L, 0xFFFFFFFFL, -1L);
         assertArrayEquals(new long[] {0x80000000L, 0xFFFFFFFFL, Mock.ulongMax()},
                 Arrays.stream(p11.getMechanismList(SLOT).getMechanisms()).mapToLong(MechanismType::getType).toArray());
+        Mock.setMechanisms(java.util.stream.LongStream.range(0x100, 0x128).toArray());
+        assertEquals(40, Mock.withinLocalRoom(() -> p11.getMechanismList(SLOT)).getMechanisms().length);
         Mock.setMechanisms();
         r = p11.getMechanismList(SLOT);
         assertEquals(0, r.getResult().getValue());

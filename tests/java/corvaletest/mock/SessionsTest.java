@@ -3,16 +3,25 @@ package corvaletest.mock;
 import static org.junit.jupiter.api.Assertions.*;
 
 import corvaletest.Mock;
+import java.lang.ref.WeakReference;
 import org.junit.jupiter.api.Test;
 import quorvel.pkcs.pkcs11.*;
+import quorvel.pkcs.pkcs11.jni.NativeCryptokiFunctions;
 
 /** Opening, describing and closing sessions, notifications, and saving operation state, against the mock. */
 class SessionsTest extends MockBound {
 
     private static final NotifyEventHandler HANDLER = (s, e) -> { };
 
+    private static WeakReference<NotifyEventHandler> refusedHandler(NativeCryptokiFunctions p11) {
+        Object state = new Object();
+        NotifyEventHandler handler = (s, e) -> state.hashCode();  // capturing: a new object each time
+        assertEquals(0xE0, p11.openSession(new SlotId(2), OpenSessionFlags.readOnly(), handler).getResult().getValue());
+        return new WeakReference<>(handler);
+    }
+
     @Test
-    void openingPassesSlotFlagsAndHandler() {
+    void openingPassesSlotFlagsAndHandler() throws Exception {
         Mock.setNextSessionHandle(0xFFFFFFF0L);
         OpenSessionResult r = p11.openSession(new SlotId(0x100000001L), new OpenSessionFlags(0x100000006L));
         String expected = Mock.is32Bit() ? "C_OpenSession(slotID=1,flags=6,application=null,notify=null,session=ptr)"
@@ -32,6 +41,13 @@ class SessionsTest extends MockBound {
         r = p11.openSession(new SlotId(2), OpenSessionFlags.readOnly(), HANDLER);
         assertEquals(0xE0, r.getResult().getValue(), "no token");
         assertEquals(0, r.getHandle().getHandle(), "cleared before the call");
+        // A refused session pins nothing: its handler can be collected.
+        WeakReference<NotifyEventHandler> refused = refusedHandler(p11);
+        for (int i = 0; i < 100 && refused.get() != null; i++) {
+            System.gc();
+            Thread.sleep(10);
+        }
+        assertNull(refused.get(), "the refused session's handler is still referenced");
 
         Mock.clearCalls();
         assertNull(p11.openSession(null, OpenSessionFlags.readOnly()));

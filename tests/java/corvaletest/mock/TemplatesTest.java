@@ -90,20 +90,22 @@ class TemplatesTest extends MockSession {
 
     @Test
     void largeTemplatesGoBothWays() {
-        int n = 3000;
-        Attributes many = Attributes.of().ulong(CKA_CLASS, CKO_DATA);
-        Attributes read = Attributes.of();
-        for (int i = 0; i < n; i++) {
-            AttributeType type = new AttributeType(0x80000000L + i);
-            many.add(type, new byte[] {(byte) i, (byte) (i >> 8)});
-            read.read(type);
-        }
-        CreateObjectResult made = p11.createObjectNative(session, many.array());
-        assertRv(CKR_OK, made.getResult());
-        TemplateAttribute[] t = read.array();
-        assertRv(CKR_OK, p11.getAttributeValueNative(session, made.getObjectHandle(), t));
-        for (int i = 0; i < n; i += 997) {
-            assertArrayEquals(new byte[] {(byte) i, (byte) (i >> 8)}, (byte[]) t[i].getValue());
+        // 20 keep their local references (the VM is asked for room), 3000 release them.
+        for (int n : new int[] {20, 3000}) {
+            Attributes many = Attributes.of().ulong(CKA_CLASS, CKO_DATA);
+            Attributes read = Attributes.of();
+            for (int i = 0; i < n; i++) {
+                AttributeType type = new AttributeType(0x80000000L + i);
+                many.add(type, new byte[] {(byte) i, (byte) (i >> 8)});
+                read.read(type);
+            }
+            CreateObjectResult made = Mock.withinLocalRoom(() -> p11.createObjectNative(session, many.array()));
+            assertRv(CKR_OK, made.getResult());
+            TemplateAttribute[] t = read.array();
+            assertRv(CKR_OK, Mock.withinLocalRoom(() -> p11.getAttributeValueNative(session, made.getObjectHandle(), t)));
+            for (int i = 0; i < n; i += 19) {
+                assertArrayEquals(new byte[] {(byte) i, (byte) (i >> 8)}, (byte[]) t[i].getValue());
+            }
         }
     }
 }

@@ -77,10 +77,11 @@ public final class ModuleScenario {
     private final List<Handle> made = new ArrayList<>();
     private Handle aesKey, rsaPublic, rsaPrivate, ecPublic, ecPrivate;
     private byte[] aesValue;
-    private MechanismType aesMechanism;
+    private MechanismType aesMechanism, rsaSign;
     private RSAPublicKey rsaJava;
     /** The keys of a token used as it is, read once after the first login. */
     private List<OwnKey> own;
+    private OwnKey threadRsa, threadEc;
 
     /** A key pair the token holds, with its certificate (the same CKA_ID). */
     private static final class OwnKey {
@@ -165,6 +166,7 @@ public final class ModuleScenario {
             cells.run("attributes", login, this::attributes);
             cells.run("find", login, this::find);
             cells.run("wrap", login, this::wrap);
+            cells.run("threads", login, this::threads);
             cells.run("close", session, this::close);
             cells.run("events", info, () -> events != null ? events.end(p11) : SlotEvents.fixed(p11));
         } finally {
@@ -357,7 +359,7 @@ public final class ModuleScenario {
         userLogin();
         if (givenPin != null) return ownRsa();
         long[] gen = mechanisms.get(need(CKF_GENERATE_KEY_PAIR, CKM_RSA_PKCS_KEY_PAIR_GEN).getType());
-        MechanismType sign = need(CKF_SIGN | CKF_VERIFY, CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS);
+        MechanismType sign = rsaSign = need(CKF_SIGN | CKF_VERIFY, CKM_SHA256_RSA_PKCS, CKM_RSA_PKCS);
         int bits = gen[2] >= 2048 || gen[2] == 0 ? 2048 : (int) gen[2];
         GenerateKeyPairResult g = generatePair(CKM_RSA_PKCS_KEY_PAIR_GEN,
                 Attributes.of().ulong(CKA_MODULUS_BITS, bits).add(CKA_PUBLIC_EXPONENT, new byte[] {1, 0, 1}),
@@ -372,8 +374,7 @@ public final class ModuleScenario {
 
         byte[] message = bytes(300);
         boolean hashing = sign.equals(CKM_SHA256_RSA_PKCS);
-        byte[] input = hashing ? message : concat(SHA256_INFO, Jdk.digest("SHA-256", message));
-        byte[][] signatures = signAndVerify(sign, rsaPrivate, rsaPublic, input, hashing);
+        byte[][] signatures = signAndVerify(sign, rsaPrivate, rsaPublic, rsaInput(message), hashing);
         check(Jdk.verify("SHA256withRSA", rsaJava, message, signatures[0]), "Java verifies the token's RSA signature");
         if (!hashing) return "java:one-part";
         if (!Arrays.equals(signatures[0], signatures[1])) {
@@ -410,6 +411,11 @@ public final class ModuleScenario {
                     + (empty ? ", which signs an empty message" : ""));
         }
         return "java";
+    }
+
+    /** What the RSA signature mechanism signs for a message: the message, or its DigestInfo. */
+    private byte[] rsaInput(byte[] message) throws Exception {
+        return rsaSign.equals(CKM_SHA256_RSA_PKCS) ? message : concat(SHA256_INFO, Jdk.digest("SHA-256", message));
     }
 
     /** The EC pair goes once used; its handles are then invalid. */
@@ -687,16 +693,20 @@ public final class ModuleScenario {
     }
 
     private Set<Handle> found(Attributes template) {
-        rv(p11.findObjectsInitNative(session, template.array()), "C_FindObjectsInit");
+        return found(session, template);
+    }
+
+    private Set<Handle> found(SessionHandle s, Attributes template) {
+        rv(p11.findObjectsInitNative(s, template.array()), "C_FindObjectsInit");
         Set<Handle> found = new HashSet<>();
         Handle[] batch = new Handle[2];
         for (int n = 0; n < 1000; n++) {
-            FindObjectsResult r = p11.findObjects(session, batch);
+            FindObjectsResult r = p11.findObjects(s, batch);
             rv(r.getResult(), "C_FindObjects");
             if (r.getNumObjects() == 0) break;
             for (int i = 0; i < r.getNumObjects(); i++) check(found.add(batch[i]), "an object found twice");
         }
-        rv(p11.findObjectsFinal(session), "C_FindObjectsFinal");
+        rv(p11.findObjectsFinal(s), "C_FindObjectsFinal");
         return found;
     }
 
@@ -736,6 +746,137 @@ public final class ModuleScenario {
         check(Arrays.equals(Jdk.aes(Cipher.ENCRYPT_MODE, transformation, mine, iv, plain), c2.getData()),
                 "the key Java wrapped encrypts as in Java");
         return "java";
+    }
+
+    // Threads
+
+    /**
+     * Several threads, each with its own session and no lock of their own,
+     * run at once what the token offered above, a bounded number of rounds;
+     * every answer is checked as in the one-thread cells.
+     */
+    private String threads() throws Exception {
+        userLogin();
+        List<String> ops = new ArrayList<>();
+        if (cells.ok("digest") && offered(CKF_DIGEST, CKM_SHA256) != null) ops.add("digest");
+        if (cells.ok("random")) ops.add("random");
+        if (cells.ok("aes")) ops.add("aes");
+        if (rsaJava != null) ops.add("rsa");  // one-part signatures, right even where parts are not
+        if (cells.ok("find")) ops.add("objects");
+        boolean x86 = "32".equals(System.getProperty("sun.arch.data.model")), card = givenPin != null;
+        int threads = card ? 2 : 4, rounds = card ? (x86 ? 4 : 10) : x86 ? 3 : 12;
+        if (card) {
+            // A card: two threads sign at once with its keys that want no PIN each time (RSA with a
+            // chained command and a GET RESPONSE per signature; ECDSA with the key that needs no PIN).
+            ops.clear();
+            cells.require("rsa");
+            threadRsa = own("RSA", DIGITAL_SIGNATURE, false);
+            threadEc = own("EC", DIGITAL_SIGNATURE, false);
+            need(CKF_SIGN, CKM_SHA256_RSA_PKCS);
+            ops.add("own-rsa");
+            if (threadEc != null && cells.ok("ec")) ops.add("own-ec");
+        }
+        if (ops.isEmpty()) throw new Cells.Absent("needs:operations", "nothing offered to run at once");
+        java.util.concurrent.CyclicBarrier start = new java.util.concurrent.CyclicBarrier(threads);
+        java.util.Queue<Throwable> errors = new java.util.concurrent.ConcurrentLinkedQueue<>();
+        Thread[] t = new Thread[threads];
+        for (int i = 0; i < threads; i++) {
+            t[i] = new Thread(() -> {
+                try {
+                    OpenSessionResult o = p11.openSession(slot, readWrite ? OpenSessionFlags.readWrite()
+                            : OpenSessionFlags.readOnly());
+                    rv(o.getResult(), "C_OpenSession");
+                    start.await();
+                    for (int k = 0; k < rounds; k++) {
+                        for (String op : ops) threadOp(o.getHandle(), op);
+                    }
+                    rv(p11.closeSession(o.getHandle()), "C_CloseSession");
+                } catch (Throwable e) {
+                    errors.add(e);
+                    start.reset();
+                }
+            }, "threads-" + i);
+            t[i].start();
+        }
+        for (Thread x : t) {
+            x.join(600_000);
+            check(!x.isAlive(), x.getName() + " did not end within ten minutes");
+        }
+        Throwable first = errors.peek();
+        if (first instanceof Cells.Failed || first instanceof Cells.Absent) {
+            String evidence = first instanceof Cells.Failed ? ((Cells.Failed) first).evidence : ((Cells.Absent) first).evidence;
+            throw new Cells.Failed(evidence, errors.size() + " threads failed, first: " + first.getMessage());
+        }
+        if (first != null) throw new Cells.Failed("exception", errors.size() + " threads failed, first: " + first);
+        System.out.println("threads: " + threads + " x " + rounds + " rounds of " + String.join(", ", ops));
+        return "java";
+    }
+
+    /** One operation on a thread's own session, checked by Java. */
+    private void threadOp(SessionHandle s, String op) throws Exception {
+        byte[] data = bytes(1 + random.nextInt(400));
+        switch (op) {
+            case "digest": {
+                rv(p11.digestInit(s, CKM_SHA256, null), "C_DigestInit");
+                DigestResult d = p11.digest(s, data, 0, data.length);
+                rv(d.getResult(), "C_Digest");
+                check(Arrays.equals(Jdk.digest("SHA-256", data), d.getData()), "SHA-256 from a thread");
+                break;
+            }
+            case "random": {
+                byte[] a = new byte[32], b = new byte[32];
+                rv(p11.generateRandom(s, a), "C_GenerateRandom");
+                rv(p11.generateRandom(s, b), "C_GenerateRandom");
+                check(!Arrays.equals(a, b), "two random draws from a thread differ");
+                break;
+            }
+            case "aes": {
+                boolean ecb = aesMechanism.equals(CKM_AES_ECB), pad = aesMechanism.equals(CKM_AES_CBC_PAD);
+                byte[] iv = ecb ? null : bytes(16), plain = pad ? data : bytes(16 * (1 + data.length / 16));
+                byte[] expected = Jdk.aes(Cipher.ENCRYPT_MODE, ecb ? "ECB/NoPadding" : pad ? "CBC/PKCS5Padding"
+                        : "CBC/NoPadding", aesValue, iv, plain);
+                rv(p11.encryptInit(s, aesMechanism, iv, aesKey), "C_EncryptInit");
+                CipherResult c = p11.encrypt(s, plain, 0, plain.length);
+                rv(c.getResult(), "C_Encrypt");
+                check(Arrays.equals(expected, c.getData()), aesMechanism + " from a thread equals Java's");
+                rv(p11.decryptInit(s, aesMechanism, iv, aesKey), "C_DecryptInit");
+                CipherResult back = p11.decrypt(s, expected, 0, expected.length);
+                rv(back.getResult(), "C_Decrypt");
+                check(Arrays.equals(plain, back.getData()), "decrypted from a thread");
+                break;
+            }
+            case "rsa": {
+                byte[] input = rsaInput(data);
+                rv(p11.signInit(s, rsaSign, null, rsaPrivate), "C_SignInit");
+                SignResult sig = p11.sign(s, input, 0, input.length);
+                rv(sig.getResult(), "C_Sign");
+                check(Jdk.verify("SHA256withRSA", rsaJava, data, sig.getData()), "Java verifies a thread's RSA signature");
+                rv(p11.verifyInit(s, rsaSign, null, rsaPublic), "C_VerifyInit");
+                rv(p11.verify(s, input, 0, input.length, sig.getData()), "C_Verify");
+                break;
+            }
+            case "own-rsa": {
+                rv(p11.signInit(s, CKM_SHA256_RSA_PKCS, null, threadRsa.privateKey), "C_SignInit");
+                SignResult sig = p11.sign(s, data, 0, data.length);
+                rv(sig.getResult(), "C_Sign");
+                check(Jdk.verify("SHA256withRSA", threadRsa.certificate.getPublicKey(), data, sig.getData()),
+                        "Java verifies a thread's RSA signature with the certificate");
+                break;
+            }
+            case "own-ec": {
+                byte[] digest = Jdk.digest("SHA-256", data);
+                rv(p11.signInit(s, CKM_ECDSA, null, threadEc.privateKey), "C_SignInit");
+                SignResult sig = p11.sign(s, digest, 0, digest.length);
+                rv(sig.getResult(), "C_Sign");
+                check(Jdk.verify("NONEwithECDSAinP1363Format", threadEc.certificate.getPublicKey(), digest, sig.getData()),
+                        "Java verifies a thread's ECDSA signature with the certificate");
+                break;
+            }
+            default: {
+                same(new HashSet<>(made), found(s, Attributes.of().text(CKA_LABEL, LABEL)), "objects found from a thread");
+                for (Handle h : made) same(LABEL, new String(read(s, h, CKA_LABEL)), "label read from a thread");
+            }
+        }
     }
 
     // Closing
@@ -799,8 +940,12 @@ public final class ModuleScenario {
     }
 
     private byte[] read(Handle object, AttributeType type) {
+        return read(session, object, type);
+    }
+
+    private byte[] read(SessionHandle s, Handle object, AttributeType type) {
         TemplateAttribute[] t = Attributes.of().read(type).array();
-        rv(p11.getAttributeValueNative(session, object, t), "C_GetAttributeValue(" + type + ")");
+        rv(p11.getAttributeValueNative(s, object, t), "C_GetAttributeValue(" + type + ")");
         return (byte[]) t[0].getValue();
     }
 

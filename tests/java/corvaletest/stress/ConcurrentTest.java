@@ -8,12 +8,21 @@ import org.junit.jupiter.api.Test;
 /** Many threads on every native at once, from a JVM where nothing was called yet. */
 class ConcurrentTest {
 
+    private static final boolean SLOW = "1".equals(System.getProperty("corvale.m32"));
+
     @Test
     void threadsShareTheCachesAndTheModule() throws Exception {
-        boolean slow = "1".equals(System.getProperty("corvale.m32"));
+        run(SLOW ? "30" : "300", "");
+    }
+
+    @Test
+    void aModuleThatCannotLockIsCalledOneCallAtATime() throws Exception {
+        run(SLOW ? "5" : "60", "cannot-lock");
+    }
+
+    private static void run(String rounds, String mode) throws Exception {
         long seed = System.nanoTime();
-        Child.Result r = new Child().run(ConcurrentMain.class.getName(), "4", slow ? "30" : "300",
-                Long.toString(seed));
+        Child.Result r = new Child().run(ConcurrentMain.class.getName(), "4", rounds, Long.toString(seed), mode);
         String all = r.stdout + r.err();
         assertFalse(all.matches("(?s).*(WARNING in native method|WARNING: JNI|FATAL ERROR|AddressSanitizer|runtime error:).*"),
                 () -> "JNI or sanitizer report (seed " + seed + "):\n" + r);
