@@ -33,7 +33,7 @@ from cryptography.x509.oid import NameOID
 
 PIV_AID = bytes.fromhex("A000000308000010000100")
 # T=0 and T=1 offered (ykcs11 connects with T=1 only), historical bytes "PIVEMU01".
-ATR = bytes.fromhex("3B88800150495645 4D5530311A")
+ATR = bytes.fromhex("3B888001504956454D5530311A")
 PIN, TRIES = b"123456", 3
 # Key reference: certificate object, algorithm, PIN rule, name, key usage.
 KEYS = {
