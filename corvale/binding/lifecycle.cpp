@@ -67,7 +67,7 @@ JNIEXPORT jint JNICALL Java_quorvel_pkcs_pkcs11_jni_NativeCryptokiFunctions_doIn
         if (rv == CKR_CANT_LOCK) {
             // It cannot lock by itself: its calls go through one at a time.
             rv = table.C_Initialize(nullptr);
-            binding->serial.reset(new std::mutex);
+            binding->serialised = true;
         }
     }
     if (!initialised(type, rv)) return 0;  // the module stays loaded; the binding goes

@@ -30,7 +30,8 @@ extern std::atomic<jfieldID> functionsPtrField;
 // lets its calls through one at a time.
 struct Binding {
     CK_FUNCTION_LIST functions;  // first: functionsPtr is the table's address
-    std::unique_ptr<std::mutex> serial;
+    bool serialised;             // the module cannot lock by itself
+    std::mutex serial;
 };
 static_assert(offsetof(Binding, functions) == 0, "functionsPtr must be the table's address");
 

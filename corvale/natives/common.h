@@ -81,7 +81,7 @@ jobject guarded(JNIEnv* env, jobject self, Body&& body, Args&&... args) {
     Env e{env};
     if (!binding) return notBound<Result>(e);
     if (!(args.convert(e) && ...)) return nullptr;
-    jobject result = body(Call{e, binding->functions, binding->serial.get()}, args...);
+    jobject result = body(Call{e, binding->functions, binding->serialised ? &binding->serial : nullptr}, args...);
     return e.failed ? nullptr : result;
 }
 
