@@ -162,9 +162,9 @@ check "javap: every class file of the jar is version 52 (Java 8)" java8_classes
 # The newest symbol versions each library needs, as the README states them:
 # it loads on any glibc and libstdc++ at least that old.
 natives_need() {
-    local spec name format want lib glibc cxx
-    for spec in linux-x86_64:elf64-x86-64:GLIBC_2.14 linux-x86:elf32-i386:GLIBC_2.1.3; do
-        IFS=: read -r name format want <<< "$spec"
+    local width name format want lib glibc cxx
+    for width in linux-x86_64:elf64-x86-64:GLIBC_2.14 linux-x86:elf32-i386:GLIBC_2.1.3; do
+        IFS=: read -r name format want <<< "$width"
         lib=$work/$name.so
         unzip -p "$jar" "native/$name/libcorvale.so.0" > "$lib"
         objdump -f "$lib" | grep -q "file format $format" || { echo "$name: not $format"; return 1; }
