@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Builds both widths and deskrun.dll, then the release files in build/packages:
+#   quorvel-pkcs11-<version>.jar                the binding with both widths'
+#                                               libcorvale.so.0 under native/linux-<arch>/
+#   quorvel-pkcs11-<version>.pom, -sources.jar, -javadoc.jar   for a Maven repository
 #   libquorvel-pkcs11-jni_<version>_amd64.deb   libcorvale.so.0 in /usr/lib/x86_64-linux-gnu/jni
 #   libquorvel-pkcs11-jni_<version>_i386.deb    the same in /usr/lib/i386-linux-gnu/jni
 #   libquorvel-pkcs11-java_<version>_all.deb    /usr/share/java/quorvel-pkcs11.jar
 #   deskrun-<version>-windows.zip               deskrun.dll of both widths and a note
 # The JNI packages are Multi-Arch: same, so both install side by side. The
-# version is the top entry of packaging/debian/changelog.
+# Debian jar carries no native code: the JNI packages provide it. The version
+# is the top entry of packaging/debian/changelog.
 #
 # dpkg-deb over `cmake --install` trees rather than CPack: CPack's DEB
 # generator cannot write a Multi-Arch field, makes one architecture per build
@@ -16,6 +20,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+. scripts/lib/env.sh
 
 bash scripts/build.sh --windows
 bash scripts/build-deskrun.sh
@@ -52,14 +57,45 @@ deb() {
     dpkg-deb --root-owner-group -Zxz --build "$dir" "$out" > /dev/null
 }
 
+# What dh_strip does: no symbols, no notes, no compiler comments.
+strip_library() {
+    strip --strip-unneeded --remove-section=.comment --remove-section=.note "$1"
+}
+
+# The jar that carries its natives, for Java programs that take their
+# libraries from a Maven repository: NativeCryptokiFunctions extracts the
+# copy for its JVM's architecture when no other libcorvale is to be had.
+jdk=$CORVALE_JDK_X64/bin
+jar=$work/jar
+mkdir -p "$jar/META-INF"
+cp -r build/linux-x64/java/classes/quorvel "$jar/"
+for w in x64:x86_64 x86:x86; do
+    lib=$jar/native/linux-${w#*:}/libcorvale.so.0
+    install -D -m 644 "build/linux-${w%:*}/libcorvale.so.0" "$lib"
+    strip_library "$lib"
+done
+cp LICENSE "$jar/META-INF/"
+manifest=build/linux-x64/packaging/MANIFEST.MF
+"$jdk/jar" --create --file "$out/quorvel-pkcs11-$version.jar" --manifest "$manifest" -C "$jar" .
+mkdir -p "$work/sources/META-INF"
+cp -r java/quorvel "$work/sources/"
+rm -rf "$work/sources/quorvel/deskrun"
+cp LICENSE "$work/sources/META-INF/"
+"$jdk/jar" --create --file "$out/quorvel-pkcs11-$version-sources.jar" -C "$work/sources" .
+# Source files named one by one: javadoc 17 fails an assertion with
+# --release 8 and -subpackages.
+"$jdk/javadoc" --release 8 -public -quiet -Xdoclint:none -encoding UTF-8 -d "$work/javadoc" \
+    -doctitle "quorvel-pkcs11 $version" -windowtitle "quorvel-pkcs11 $version" \
+    $(find java/quorvel/pkcs -name '*.java') > "$work/javadoc.log" 2>&1 || { cat "$work/javadoc.log" >&2; exit 1; }
+"$jdk/jar" --create --file "$out/quorvel-pkcs11-$version-javadoc.jar" -C "$work/javadoc" .
+sed "s/@VERSION@/$version/" packaging/maven/pom.xml > "$out/quorvel-pkcs11-$version.pom"
+
 for arch in amd64 i386; do
     tree=build/linux-x64
     [ $arch = i386 ] && tree=build/linux-x86
     pkg=libquorvel-pkcs11-jni
     stage $pkg $tree jni
-    # What dh_strip does: no symbols, no notes, no compiler comments.
-    strip --strip-unneeded --remove-section=.comment --remove-section=.note \
-        "$work/debian/$pkg"/usr/lib/*/jni/libcorvale.so.0
+    strip_library "$work/debian/$pkg"/usr/lib/*/jni/libcorvale.so.0
     rm -f "$work/debian/$pkg.substvars"
     # Its warning that the library is not in a package directory comes and
     # goes from run to run on the same tree: noise.

@@ -13,6 +13,10 @@ pkgs=(cmake g++ g++-multilib libgtest-dev googletest openjdk-17-jdk-headless
       qemu-user-static binfmt-support softhsm2 libnss3 libnss3:i386
       libp11-kit-dev junit5 binutils file libssl3:i386 gcovr valgrind
       dpkg-dev lintian zip)
+# The packaging test's Maven project, offline: Debian's Maven and the plugins
+# it runs (the plain maven package has none).
+pkgs+=(maven libmaven-install-plugin-java libmaven-resources-plugin-java libmaven-compiler-plugin-java
+       libexec-maven-plugin-java)
 [ "$want_windows" = 1 ] && pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 wine32:i386 xvfb xauth)
 # The modules tier (tests/modules/run.sh): real modules of both widths and the
 # services they use. The i386 builds that cannot be installed beside their

@@ -2,7 +2,8 @@
 # Builds everything and runs every test: both Linux widths (mock module,
 # SoftHSM2, NSS softoken, export checks, sanitizers), the real modules' tier,
 # line and branch coverage of corvale/ by the x64 suites, deskrun.dll under
-# Wine, and the Debian packages installed and used as a user would.
+# Wine, and the release (Debian packages, the jar with its natives, Maven)
+# installed and used as a user would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh --windows

@@ -67,6 +67,7 @@ struct Report {
 void* operator new[](size_t n, const std::nothrow_t&) noexcept { return allocate(n, CALLER); }
 void* operator new[](size_t n) { return must(allocate(n, CALLER)); }
 void* operator new(size_t n) { return must(allocate(n, CALLER)); }
+void operator delete(void* p) noexcept { release(p, CALLER); }
 void operator delete(void* p, size_t) noexcept { release(p, CALLER); }
 void operator delete[](void* p) noexcept { release(p, CALLER); }
 void operator delete[](void* p, size_t) noexcept { release(p, CALLER); }

@@ -1,6 +1,6 @@
 #include "corvale/binding/lifecycle.h"
 
-#include <dlfcn.h>
+#include "corvale/common/dl.h"
 
 #include <cstdio>
 #include <memory>

@@ -5,15 +5,16 @@
 #include <new>
 
 #include "corvale/common/diag.h"
+#include "corvale/common/scratch.h"
 
 namespace corvale {
 
 SecretText::~SecretText() {
-    if (bytes_) explicit_bzero(bytes_.get(), size_);
+    if (bytes_) wipeBytes(bytes_.get(), size_);
 }
 
 SecretText& SecretText::operator=(SecretText&& other) {
-    if (bytes_) explicit_bzero(bytes_.get(), size_);
+    if (bytes_) wipeBytes(bytes_.get(), size_);
     bytes_ = std::move(other.bytes_);
     size_ = other.size_;
     other.size_ = 0;

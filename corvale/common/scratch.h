@@ -16,6 +16,13 @@ namespace corvale {
 // signatures, wrapped keys, handles and lists).
 enum class Wipe { No, Yes };
 
+// Zeroes that the compiler cannot drop: the empty asm may read the bytes.
+// What explicit_bzero does, without its glibc 2.25 symbol.
+inline void wipeBytes(void* bytes, size_t size) {
+    std::memset(bytes, 0, size);
+    __asm__ __volatile__("" : : "r"(bytes) : "memory");
+}
+
 // Room for T values. A zero-size buffer is still a valid, non-null pointer.
 template <class T, size_t InlineBytes = 512, Wipe W = Wipe::Yes>
 class Scratch {
@@ -45,7 +52,7 @@ public:
 
 private:
     void wipe() {
-        if (W == Wipe::Yes && size_) explicit_bzero(data_, size_ * sizeof(T));
+        if (W == Wipe::Yes && size_) wipeBytes(data_, size_ * sizeof(T));
     }
     // The uncommon cases out of line, so that allocate stays small enough to
     // inline into every caller.

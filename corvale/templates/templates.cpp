@@ -70,18 +70,18 @@ CK_BYTE* Template::allocateSpill(size_t i, CK_ULONG length) {
         if (!spills_) return nullptr;
     }
     Spill& spill = spills_[i];
-    if (spill.bytes) explicit_bzero(spill.bytes.get(), spill.size);
+    if (spill.bytes) wipeBytes(spill.bytes.get(), spill.size);
     spill.bytes.reset(new (std::nothrow) CK_BYTE[length]);
     spill.size = spill.bytes ? length : 0;
     return spill.bytes.get();
 }
 
 void Template::wipeValues() {
-    if (arenaUsed_) explicit_bzero(arena_, arenaUsed_);
+    if (arenaUsed_) wipeBytes(arena_, arenaUsed_);
     arenaUsed_ = 0;
     if (spills_) {
         for (size_t i = 0; i < count_; ++i) {
-            if (spills_[i].bytes) explicit_bzero(spills_[i].bytes.get(), spills_[i].size);
+            if (spills_[i].bytes) wipeBytes(spills_[i].bytes.get(), spills_[i].size);
         }
     }
 }

@@ -45,12 +45,8 @@ public final class CryptokiInformation {
     @Override
     public String toString() {
         return "CryptokiInformation[version=" + version
-                + ", manufacturerID=\"" + trimmed(manufacturerID) + "\""
-                + ", libraryDescription=\"" + trimmed(libraryDescription) + "\""
+                + ", manufacturerID=\"" + FixedText.trimmed(manufacturerID) + "\""
+                + ", libraryDescription=\"" + FixedText.trimmed(libraryDescription) + "\""
                 + ", libraryVersion=" + libraryVersion + "]";
-    }
-
-    private static String trimmed(String text) {
-        return text == null ? null : text.stripTrailing();
     }
 }

@@ -43,14 +43,10 @@ public final class SlotInformation {
 
     @Override
     public String toString() {
-        return "SlotInformation[slotDescription=\"" + trimmed(slotDescription) + "\""
-                + ", manufacturerID=\"" + trimmed(manufacturerID) + "\""
+        return "SlotInformation[slotDescription=\"" + FixedText.trimmed(slotDescription) + "\""
+                + ", manufacturerID=\"" + FixedText.trimmed(manufacturerID) + "\""
                 + ", flags=" + flags
                 + ", hardwareVersion=" + hardwareVersion
                 + ", firmwareVersion=" + firmwareVersion + "]";
-    }
-
-    private static String trimmed(String text) {
-        return text == null ? null : text.stripTrailing();
     }
 }

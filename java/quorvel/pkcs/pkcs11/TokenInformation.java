@@ -142,10 +142,10 @@ public final class TokenInformation {
 
     @Override
     public String toString() {
-        return "TokenInformation[label=\"" + trimmed(label) + "\""
-                + ", manufacturerID=\"" + trimmed(manufacturerID) + "\""
-                + ", model=\"" + trimmed(model) + "\""
-                + ", serialNumber=\"" + trimmed(serialNumber) + "\""
+        return "TokenInformation[label=\"" + FixedText.trimmed(label) + "\""
+                + ", manufacturerID=\"" + FixedText.trimmed(manufacturerID) + "\""
+                + ", model=\"" + FixedText.trimmed(model) + "\""
+                + ", serialNumber=\"" + FixedText.trimmed(serialNumber) + "\""
                 + ", flags=" + flags
                 + ", sessions=" + count(sessionCount) + " of " + count(maxSessionCount)
                 + ", rwSessions=" + count(readWriteSessionCount) + " of "
@@ -163,9 +163,5 @@ public final class TokenInformation {
 
     private static String count(long value) {
         return value == UNAVAILABLE_INFORMATION ? "n/a" : Long.toString(value);
-    }
-
-    private static String trimmed(String text) {
-        return text == null ? null : text.stripTrailing();
     }
 }

@@ -13,39 +13,14 @@ import quorvel.pkcs.pkcs11.*;
  *
  * <p>The native library is loaded from the path in the system property
  * {@code corvale.library} when it is set, otherwise as {@code corvale} from
- * {@code java.library.path}.
+ * {@code java.library.path}, otherwise from the jar's own copy for this
+ * JVM's architecture, extracted once under {@code corvale.native.dir} (by
+ * default {@code java.io.tmpdir}).
  */
 public class NativeCryptokiFunctions {
 
     static {
-        String path = System.getProperty("corvale.library");
-        if (path != null && !path.isEmpty()) {
-            System.load(path);
-        } else {
-            loadByName();
-        }
-    }
-
-    /** System.loadLibrary("corvale"), failing with one line that says where it looked. */
-    private static void loadByName() {
-        try {
-            System.loadLibrary("corvale");
-        } catch (UnsatisfiedLinkError e) {
-            String file = System.mapLibraryName("corvale");
-            String searched = System.getProperty("java.library.path", "");
-            String found = null;
-            for (String dir : searched.split(java.io.File.pathSeparator)) {
-                if (found == null && !dir.isEmpty() && new java.io.File(dir, file).isFile()) {
-                    found = new java.io.File(dir, file).getPath();
-                }
-            }
-            String what = "libcorvale not loaded: property corvale.library is not set, and System.loadLibrary(\"corvale\") ";
-            UnsatisfiedLinkError clear = new UnsatisfiedLinkError(found == null
-                    ? what + "found no " + file + " in java.library.path=" + searched
-                    : what + "found " + found + " but could not load it: " + e.getMessage());
-            clear.initCause(e);
-            throw clear;
-        }
+        LibraryLoader.load();
     }
 
     /** Module kinds stored in {@link #tokenType}. */
