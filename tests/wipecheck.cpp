@@ -4,9 +4,9 @@
 // frees that still holds the text of CORVALE_WIPE_MARKER is reported on
 // stderr, and the number of its blocks seen when the process ends.
 // Secrets kept on the stack never reach the allocator: the mock reports
-// each secret buffer it is handed (wipecheck_handed), libcorvale's
-// explicit_bzero crosses off those it covers, and the test asks after each
-// native how many were left (wipecheck_unwiped).
+// each secret buffer it is handed (wipecheck_handed), libcorvale's wipes
+// (all one call of bzero) cross off those they cover, and the test asks
+// after each native how many were left (wipecheck_unwiped).
 #include <dlfcn.h>
 #include <malloc.h>
 
@@ -89,7 +89,7 @@ extern "C" __attribute__((visibility("default"))) size_t wipecheck_unwiped() {
     return n;
 }
 
-extern "C" __attribute__((visibility("default"))) void explicit_bzero(void* p, size_t n) {
+extern "C" __attribute__((visibility("default"))) void bzero(void* p, size_t n) {
     std::memset(p, 0, n);
     asm volatile("" : : "r"(p) : "memory");
     if (!fromCorvale(CALLER)) return;

@@ -3,11 +3,14 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <strings.h>
 
 #include "corvale/common/diag.h"
 #include "corvale/common/scratch.h"
 
 namespace corvale {
+
+void (*volatile const wipeCall)(void*, size_t) = bzero;
 
 SecretText::~SecretText() {
     if (bytes_) wipeBytes(bytes_.get(), size_);

@@ -16,12 +16,12 @@ namespace corvale {
 // signatures, wrapped keys, handles and lists).
 enum class Wipe { No, Yes };
 
-// Zeroes that the compiler cannot drop: the empty asm may read the bytes.
-// What explicit_bzero does, without its glibc 2.25 symbol.
-inline void wipeBytes(void* bytes, size_t size) {
-    std::memset(bytes, 0, size);
-    __asm__ __volatile__("" : : "r"(bytes) : "memory");
-}
+// Every wipe is one call of libc's bzero through a pointer the compiler
+// cannot see through, so that the zeroing is never dropped as a dead store:
+// what explicit_bzero does, without its glibc 2.25 symbol, and a call of
+// its own that the tests' wipe check can watch.
+extern void (*volatile const wipeCall)(void*, size_t);
+inline void wipeBytes(void* bytes, size_t size) { wipeCall(bytes, size); }
 
 // Room for T values. A zero-size buffer is still a valid, non-null pointer.
 template <class T, size_t InlineBytes = 512, Wipe W = Wipe::Yes>
