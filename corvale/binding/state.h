@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
+
+#include <pthread.h>
 
 #include "corvale/common/cryptoki.h"
 
@@ -31,7 +32,8 @@ extern std::atomic<jfieldID> functionsPtrField;
 struct Binding {
     CK_FUNCTION_LIST functions;  // first: functionsPtr is the table's address
     bool serialised;             // the module cannot lock by itself
-    std::mutex serial;
+    // Plain pthread: std::mutex would need a newer libstdc++ for its error path.
+    pthread_mutex_t serial = PTHREAD_MUTEX_INITIALIZER;
 };
 static_assert(offsetof(Binding, functions) == 0, "functionsPtr must be the table's address");
 

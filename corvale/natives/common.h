@@ -31,16 +31,18 @@ struct Same {
 // One call of a module that cannot lock by itself, under its binding's lock.
 // Out of line and named so: the only place a native takes a lock.
 template <class... P>
-[[gnu::noinline]] CK_RV serialisedCall(std::mutex& serial, CK_RV (*fn)(P...), typename Same<P>::type... a) {
-    std::lock_guard<std::mutex> one(serial);
-    return fn(a...);
+[[gnu::noinline]] CK_RV serialisedCall(pthread_mutex_t& serial, CK_RV (*fn)(P...), typename Same<P>::type... a) {
+    pthread_mutex_lock(&serial);
+    CK_RV rv = fn(a...);
+    pthread_mutex_unlock(&serial);
+    return rv;
 }
 
 // What a native's body works with: the call's Env and the bound module.
 struct Call {
     Env& env;
     CK_FUNCTION_LIST& module;
-    std::mutex* serial;  // null unless the module cannot lock by itself
+    pthread_mutex_t* serial;  // null unless the module cannot lock by itself
 
     // Every module call of a native goes through here.
     template <class... P, class... A>
