@@ -812,6 +812,15 @@ public final class ModuleScenario {
         return "java";
     }
 
+    /** A thread's signature with one of the token's own keys, verified by Java with its certificate. */
+    private void signWithOwn(SessionHandle s, OwnKey key, MechanismType m, byte[] data, String algorithm) throws Exception {
+        rv(p11.signInit(s, m, null, key.privateKey), "C_SignInit");
+        SignResult sig = p11.sign(s, data, 0, data.length);
+        rv(sig.getResult(), "C_Sign");
+        check(Jdk.verify(algorithm, key.certificate.getPublicKey(), data, sig.getData()),
+                "Java verifies a thread's " + m + " signature with the certificate");
+    }
+
     /** One operation on a thread's own session, checked by Java. */
     private void threadOp(SessionHandle s, String op) throws Exception {
         byte[] data = bytes(1 + random.nextInt(400));
@@ -855,23 +864,12 @@ public final class ModuleScenario {
                 rv(p11.verify(s, input, 0, input.length, sig.getData()), "C_Verify");
                 break;
             }
-            case "own-rsa": {
-                rv(p11.signInit(s, CKM_SHA256_RSA_PKCS, null, threadRsa.privateKey), "C_SignInit");
-                SignResult sig = p11.sign(s, data, 0, data.length);
-                rv(sig.getResult(), "C_Sign");
-                check(Jdk.verify("SHA256withRSA", threadRsa.certificate.getPublicKey(), data, sig.getData()),
-                        "Java verifies a thread's RSA signature with the certificate");
+            case "own-rsa":
+                signWithOwn(s, threadRsa, CKM_SHA256_RSA_PKCS, data, "SHA256withRSA");
                 break;
-            }
-            case "own-ec": {
-                byte[] digest = Jdk.digest("SHA-256", data);
-                rv(p11.signInit(s, CKM_ECDSA, null, threadEc.privateKey), "C_SignInit");
-                SignResult sig = p11.sign(s, digest, 0, digest.length);
-                rv(sig.getResult(), "C_Sign");
-                check(Jdk.verify("NONEwithECDSAinP1363Format", threadEc.certificate.getPublicKey(), digest, sig.getData()),
-                        "Java verifies a thread's ECDSA signature with the certificate");
+            case "own-ec":
+                signWithOwn(s, threadEc, CKM_ECDSA, Jdk.digest("SHA-256", data), "NONEwithECDSAinP1363Format");
                 break;
-            }
             default: {
                 same(new HashSet<>(made), found(s, Attributes.of().text(CKA_LABEL, LABEL)), "objects found from a thread");
                 for (Handle h : made) same(LABEL, new String(read(s, h, CKA_LABEL)), "label read from a thread");
