@@ -31,7 +31,7 @@ extern std::atomic<jfieldID> functionsPtrField;
 // lets its calls through one at a time.
 struct Binding {
     CK_FUNCTION_LIST functions;  // first: functionsPtr is the table's address
-    bool serialised;             // the module cannot lock by itself
+    bool serialised = false;     // the module cannot lock by itself
     // Plain pthread: std::mutex would need a newer libstdc++ for its error path.
     pthread_mutex_t serial = PTHREAD_MUTEX_INITIALIZER;
 };
