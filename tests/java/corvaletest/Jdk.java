@@ -6,13 +6,9 @@ import java.security.GeneralSecurityException;
 import java.security.KeyFactory;
 import java.security.PublicKey;
 import java.security.interfaces.RSAPublicKey;
-import java.security.spec.MGF1ParameterSpec;
-import java.security.spec.PSSParameterSpec;
 import java.util.Arrays;
 import javax.crypto.Cipher;
 import javax.crypto.SecretKey;
-import javax.crypto.spec.OAEPParameterSpec;
-import javax.crypto.spec.PSource;
 
 /**
  * The independent oracle for a token's cryptography: Java's own providers,
@@ -92,20 +88,50 @@ public final class Jdk {
         return java.security.MessageDigest.getInstance(algorithm).digest(data);
     }
 
-    /** RSASSA-PSS with SHA-256, MGF1 with SHA-256 and 32 bytes of salt. */
-    public static boolean verifyPss(PublicKey key, byte[] data, byte[] signature) throws Exception {
-        java.security.Signature v = java.security.Signature.getInstance("RSASSA-PSS");
-        v.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256, 32, 1));
-        v.initVerify(key);
-        v.update(data);
-        return v.verify(signature);
+    /**
+     * RSASSA-PSS with SHA-256, MGF1 with SHA-256 and 32 bytes of salt,
+     * checked by hand after RFC 8017's EMSA-PSS-VERIFY (Java's own wants its
+     * parameters as an object, not in their DER form).
+     */
+    public static boolean verifyPss(RSAPublicKey key, byte[] data, byte[] signature) throws Exception {
+        int emBits = key.getModulus().bitLength() - 1, emLen = (emBits + 7) / 8, hLen = 32, sLen = 32;
+        byte[] m = new BigInteger(1, signature).modPow(key.getPublicExponent(), key.getModulus()).toByteArray();
+        if (m.length > emLen && (m.length > emLen + 1 || m[0] != 0)) return false;
+        byte[] em = new byte[emLen];
+        int n = Math.min(m.length, emLen);
+        System.arraycopy(m, m.length - n, em, emLen - n, n);
+        int free = 8 * emLen - emBits, dbLen = emLen - hLen - 1;
+        if (em[emLen - 1] != (byte) 0xBC || (em[0] & ~(0xFF >> free) & 0xFF) != 0) return false;
+        byte[] h = Arrays.copyOfRange(em, dbLen, dbLen + hLen), db = new byte[dbLen];
+        for (int i = 0, counter = 0; i < dbLen; counter++) {
+            byte[] mask = sha256(h, new byte[] {(byte) (counter >> 24), (byte) (counter >> 16), (byte) (counter >> 8),
+                (byte) counter});
+            for (int j = 0; j < hLen && i < dbLen; j++, i++) db[i] = (byte) (em[i] ^ mask[j]);
+        }
+        db[0] &= (byte) (0xFF >> free);
+        for (int i = 0; i < dbLen - sLen - 1; i++) {
+            if (db[i] != 0) return false;
+        }
+        byte[] salt = Arrays.copyOfRange(db, dbLen - sLen, dbLen);
+        return db[dbLen - sLen - 1] == 1 && Arrays.equals(h, sha256(new byte[8], sha256(data), salt));
     }
+
+    private static byte[] sha256(byte[]... parts) throws Exception {
+        java.security.MessageDigest md = java.security.MessageDigest.getInstance("SHA-256");
+        for (byte[] part : parts) md.update(part);
+        return md.digest();
+    }
+
+    // RSAES-OAEP-params: SHA-256, MGF1 with SHA-256, no label (DER).
+    private static final byte[] OAEP_SHA256 = new BigInteger("302fa00f300d06096086480165030402010500a11c301a0609"
+            + "2a864886f70d010108300d06096086480165030402010500", 16).toByteArray();
 
     /** RSAES-OAEP with SHA-256 and MGF1 with SHA-256, no label. */
     public static byte[] rsaOaepEncrypt(PublicKey key, byte[] data) throws Exception {
+        AlgorithmParameters p = AlgorithmParameters.getInstance("OAEP");
+        p.init(OAEP_SHA256);
         Cipher c = Cipher.getInstance("RSA/ECB/OAEPPadding");
-        c.init(Cipher.ENCRYPT_MODE, key, new OAEPParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256,
-                PSource.PSpecified.DEFAULT));
+        c.init(Cipher.ENCRYPT_MODE, key, p);
         return c.doFinal(data);
     }
 

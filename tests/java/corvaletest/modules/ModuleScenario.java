@@ -541,7 +541,7 @@ public final class ModuleScenario {
             also += "+pss";
             byte[] parameter = ulongs(CKM_SHA256_CODE, CKG_MGF1_SHA256, 32);
             byte[] s = signAndVerify(CKM_RSA_PKCS_PSS, parameter, signer.privateKey, signer.publicKey, false, digest, false)[0];
-            check(Jdk.verifyPss(key, message, s), "Java verifies CKM_RSA_PKCS_PSS (SHA-256, MGF1, 32 bytes of salt)");
+            check(Jdk.verifyPss((RSAPublicKey) key, message, s), "Java verifies CKM_RSA_PKCS_PSS (SHA-256, MGF1, 32 bytes of salt)");
         }
         if (decrypter == null) throw new Cells.Failed("own:no-decryption-key", "no RSA key for key encipherment");
         // Java encrypts to the certificate; the token decrypts.
